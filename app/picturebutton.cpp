@@ -1,0 +1,82 @@
+#include "app/picturebutton.h"
+
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+
+namespace bellboard {
+
+PictureButton::PictureButton(QWidget *parent)
+    : QPushButton(parent)
+{}
+
+PictureButton::PictureButton(const QString &caption, QWidget *parent)
+    : QPushButton(caption, parent)
+{}
+
+void PictureButton::setPicture(const QPixmap &picture)
+{
+    m_picture = picture;
+    update();
+}
+
+void PictureButton::paintEvent(QPaintEvent *)
+{
+    QStylePainter p(this);
+    QStyleOptionButton opt;
+    initStyleOption(&opt);
+
+    if (m_picture.isNull()) {
+        p.drawControl(QStyle::CE_PushButton, opt);
+        return;
+    }
+
+    const QRect face = rect();
+    const bool down = isDown() || isChecked();
+    const int shift = down ? 1 : 0;
+
+    // Cover the face with the picture, centred, scaled down only when it is larger.
+    QSize size = m_picture.deviceIndependentSize().toSize();
+    if (size.width() > face.width() || size.height() > face.height())
+        size = size.scaled(face.size(), Qt::KeepAspectRatioByExpanding);
+    QRect target(QPoint(0, 0), size);
+    target.moveCenter(face.center() + QPoint(shift, shift));
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.setClipRect(face);
+    p.drawPixmap(target, m_picture);
+
+    if (down)
+        p.fillRect(face, QColor(0, 0, 0, 60));
+    if (!isEnabled())
+        p.fillRect(face, QColor(128, 128, 128, 110));
+
+    // A raised or sunken edge, as a classic button has.
+    const QColor light(255, 255, 255, down ? 60 : 150);
+    const QColor dark(0, 0, 0, down ? 150 : 110);
+    p.setPen(down ? dark : light);
+    p.drawLine(face.topLeft(), face.topRight());
+    p.drawLine(face.topLeft(), face.bottomLeft());
+    p.setPen(down ? light : dark);
+    p.drawLine(face.bottomLeft(), face.bottomRight());
+    p.drawLine(face.topRight(), face.bottomRight());
+
+    if (!text().isEmpty()) {
+        const QRect textRect = face.adjusted(2 + shift, shift, -2 + shift, shift);
+        const int flags = Qt::AlignCenter | Qt::TextShowMnemonic | Qt::TextSingleLine;
+        // A soft shadow keeps the caption readable on any picture.
+        p.setPen(QColor(0, 0, 0, 170));
+        p.drawText(textRect.translated(1, 1), flags, text());
+        p.setPen(isEnabled() ? QColor(255, 255, 255) : QColor(200, 200, 200));
+        p.drawText(textRect, flags, text());
+    }
+
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = face.adjusted(3, 3, -3, -3);
+        p.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+    }
+}
+
+} // namespace bellboard

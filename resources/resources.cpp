@@ -1,0 +1,7 @@
+#include <QtCore/QtGlobal>
+
+// Static libraries drop unreferenced resource objects; this pulls them in.
+void bellboardInitPictures()
+{
+    Q_INIT_RESOURCE(pictures);
+}

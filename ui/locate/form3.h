@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/mainwindow.h"
+#include "app/module1.h"
+
+#include <QDialog>
+
+namespace bellboard {
+
+// The locate dialog: browse volumes and folders for a .wav file and assign it to the pad
+// in the main window's Idx. Constructing it runs its load step; the caller sets the
+// caption and shows it with exec().
+class Form3 final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Form3)
+
+public:
+    Form3(Module1 &module, MainWindow &main);
+    ~Form3() override;
+
+private:
+    Module1 &m_module;
+    MainWindow &m_main;
+};
+
+} // namespace bellboard
