@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/launcher.h"
 #include "platform/sound.h"
 
 #include <QString>
@@ -29,7 +30,7 @@ struct Module1
 
     // Starts a program by name without waiting for it; returns an empty text when it
     // started, else the message to show. Tests put a recorder in its place.
-    std::function<QString(const QString &)> startProgram;
+    std::function<QString(const QString &)> startProgram = platform::startProgram;
 };
 
 // The label a pad shows for `path`: the text after the last "\" or "/", without its last
