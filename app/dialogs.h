@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QPixmap;
 class QWidget;
 
 namespace bellboard {

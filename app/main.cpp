@@ -1,0 +1,20 @@
+#include "app/module1.h"
+#include "ui/main/form1.h"
+
+#include <QApplication>
+
+void bellboardInitPictures();
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("bellboard"));
+    bellboardInitPictures();
+
+    // The shared state exists before the main window and outlives it.
+    bellboard::Module1 module;
+    bellboard::Form1 form(module);
+    QApplication::setWindowIcon(form.windowIcon());
+    form.show();
+    return app.exec();
+}
