@@ -1,0 +1,75 @@
+#include "platform/pathcodec.h"
+#include "platform/programinfo.h"
+
+#include <QTest>
+
+using namespace bellboard::platform;
+
+class TestPathCodec final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTripsEveryByte_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("ascii") << QByteArray("/home/a/Door Bell.wav");
+        QTest::newRow("blanks, commas, quotes") << QByteArray("/x/\"a, b\" 'c'.wav");
+        QTest::newRow("utf-8") << QByteArray("/snd/caf\xc3\xa9/\xe2\x99\xaa.wav");
+        QTest::newRow("4-byte utf-8") << QByteArray("/\xf0\x9f\x94\x94.wav");
+        QTest::newRow("latin-1 byte") << QByteArray("/snd/caf\xe9.wav");
+        QTest::newRow("lone continuation") << QByteArray("/\x80\xbf.wav");
+        QTest::newRow("truncated sequence") << QByteArray("/a\xe2\x99");
+        QTest::newRow("overlong slash") << QByteArray("/\xc0\xaf.wav");
+        QTest::newRow("encoded surrogate") << QByteArray("/\xed\xb2\x80.wav");
+        QTest::newRow("past U+10FFFF") << QByteArray("/\xf4\x90\x80\x80");
+        QTest::newRow("every high byte") << [] {
+            QByteArray all;
+            for (int b = 0x80; b <= 0xff; ++b)
+                all.append(char(b));
+            return all;
+        }();
+        QTest::newRow("empty") << QByteArray();
+    }
+
+    void roundTripsEveryByte()
+    {
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(encodePath(decodePath(bytes)), bytes);
+    }
+
+    void decodesValidUtf8AsText()
+    {
+        QCOMPARE(decodePath("/snd/caf\xc3\xa9.wav"), QStringLiteral("/snd/caf\u00e9.wav"));
+        QCOMPARE(encodePath(QStringLiteral("\u266a")), QByteArray("\xe2\x99\xaa"));
+    }
+
+    void escapesInvalidBytesOneToOne()
+    {
+        const QString s = decodePath("a\xe9z");
+        QCOMPARE(s.size(), 3);
+        QCOMPARE(s.at(1).unicode(), char16_t(0xDCE9));
+    }
+
+    void programFolderOverride()
+    {
+        const QString real = programFolder();
+        setProgramFolderOverride(QStringLiteral("/tmp/elsewhere"));
+        QCOMPARE(programFolder(), QStringLiteral("/tmp/elsewhere"));
+        setProgramFolderOverride(QString());
+        QCOMPARE(programFolder(), real);
+        QVERIFY(!real.isEmpty());
+    }
+
+    void versionRecord()
+    {
+        const Version v = programVersion();
+        QCOMPARE(v.major, 1);
+        QCOMPARE(v.minor, 2);
+        QCOMPARE(v.build, 0);
+        QCOMPARE(v.revision, 6);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPathCodec)
+#include "test_pathcodec.moc"

@@ -1,0 +1,589 @@
+#include "app/picturebutton.h"
+#include "platform/pathcodec.h"
+#include "platform/programinfo.h"
+#include "presets/form4.h"
+#include "support/modal.h"
+#include "ui/main/form1.h"
+
+#include <QAction>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace bellboard;
+
+namespace {
+
+struct PlayCall
+{
+    QByteArray name;
+    void *module;
+    quint32 flags;
+};
+
+// A board whose sound service and program starter only record what they are asked.
+struct Board
+{
+    Board()
+    {
+        module.PlaySoundA = [this](const char *name, void *mod, std::uint32_t flags) {
+            plays.push_back({QByteArray(name), mod, flags});
+            return std::int32_t(1);
+        };
+        module.startProgram = [this](const QString &name) {
+            started << name;
+            return startFailure;
+        };
+        form = std::make_unique<Form1>(module);
+    }
+
+    void assign(int i, const QString &path)
+    {
+        module.padPaths[i] = path;
+        form->Label1(i)->setText(padLabel(path));
+        form->wave(i)->setText(QStringLiteral(">"));
+    }
+
+    Module1 module;
+    std::vector<PlayCall> plays;
+    QStringList started;
+    QString startFailure;
+    std::unique_ptr<Form1> form;
+};
+
+QString blanks(int n)
+{
+    return QString(n, QLatin1Char(' '));
+}
+
+} // namespace
+
+class TestForm1 final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { platform::setProgramFolderOverride(QString()); }
+
+    void startsWithAnEmptyBoard()
+    {
+        Board b;
+        Form1 &f = *b.form;
+        QCOMPARE(f.windowTitle(), QStringLiteral("Bellboard 1.2.6"));
+        QCOMPARE(f.Idx(), qint16(0));
+        QCOMPARE(b.module.presetName, QStringLiteral("Untitled"));
+        QCOMPARE(b.module.lastWavFolder, QString());
+        QCOMPARE(b.module.marqueeText, QStringLiteral("Bellboard 1.2.6") + blanks(16));
+        QCOMPARE(b.module.marqueePos, qint16(1));
+        QCOMPARE(b.module.marqueeStage, qint16(1));
+        QCOMPARE(f.Display()->text(), QString());
+        for (int i = 0; i < kPadCount; ++i) {
+            QCOMPARE(f.wave(i)->text(), QStringLiteral("..."));
+            QCOMPARE(f.Label1(i)->text(), QString());
+            QCOMPARE(b.module.padPaths[i], QString());
+        }
+        QVERIFY(f.Timer1()->isActive());
+        QCOMPARE(f.Timer1()->interval(), 340);
+        QCOMPARE(f.findChildren<QPushButton *>(QStringLiteral("wave")).size(), kPadCount);
+        QCOMPARE(f.findChildren<QLabel *>(QStringLiteral("Label1")).size(), kPadCount);
+    }
+
+    void windowIsFixedWithoutMaximise()
+    {
+        Board b;
+        QCOMPARE(b.form->minimumSize(), QSize(654, 442));
+        QCOMPARE(b.form->maximumSize(), QSize(654, 442));
+        const Qt::WindowFlags flags = b.form->windowFlags();
+        QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    }
+
+    void padCells_data()
+    {
+        QTest::addColumn<int>("pad");
+        QTest::addColumn<QRect>("button");
+        QTest::addColumn<QRect>("label");
+        QTest::newRow("pad 0, top left") << 0 << QRect(7, 14, 20, 18) << QRect(35, 14, 176, 18);
+        QTest::newRow("pad 1") << 1 << QRect(7, 35, 20, 18) << QRect(35, 35, 176, 18);
+        QTest::newRow("pad 17, bottom left") << 17 << QRect(7, 371, 20, 18) << QRect(35, 371, 176, 18);
+        QTest::newRow("pad 18, top middle") << 18 << QRect(224, 14, 20, 18) << QRect(252, 14, 176, 18);
+        QTest::newRow("pad 35, bottom middle") << 35 << QRect(224, 371, 20, 18) << QRect(252, 371, 176, 18);
+        QTest::newRow("pad 36, bottom right") << 36 << QRect(441, 371, 20, 18) << QRect(469, 371, 176, 18);
+        QTest::newRow("pad 40") << 40 << QRect(441, 287, 20, 18) << QRect(469, 287, 176, 18);
+        QTest::newRow("pad 53, top right") << 53 << QRect(441, 14, 20, 18) << QRect(469, 14, 176, 18);
+    }
+
+    void padCells()
+    {
+        QFETCH(int, pad);
+        QFETCH(QRect, button);
+        QFETCH(QRect, label);
+        Board b;
+        QCOMPARE(b.form->wave(pad)->geometry(), button);
+        QCOMPARE(b.form->Label1(pad)->geometry(), label);
+        QCOMPARE(b.form->wave(pad)->property("index").toInt(), pad);
+        QCOMPARE(b.form->Label1(pad)->alignment(), Qt::AlignCenter);
+        QCOMPARE(b.form->Label1(pad)->frameShape(), QFrame::Box);
+        QCOMPARE(b.form->Label1(pad)->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(b.form->Label1(pad)->focusPolicy(), Qt::NoFocus);
+    }
+
+    void padsStayInsideTheWindowAndApart()
+    {
+        Board b;
+        QRegion used;
+        for (int i = 0; i < kPadCount; ++i) {
+            for (QWidget *w : {static_cast<QWidget *>(b.form->wave(i)), static_cast<QWidget *>(b.form->Label1(i))}) {
+                QVERIFY2(b.form->rect().contains(w->geometry()), qPrintable(QString::number(i)));
+                QVERIFY2(!used.intersects(w->geometry()), qPrintable(QString::number(i)));
+                QVERIFY(w->geometry().bottom() < 413);
+                used += w->geometry();
+            }
+        }
+    }
+
+    void toolRow_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("toolTip");
+        QTest::addColumn<QKeySequence>("shortcut");
+        QTest::newRow("Clear all") << "Command19" << QRect(7, 413, 73, 21) << "&Clear all" << "" << QKeySequence("Alt+C");
+        QTest::newRow("Load preset") << "Command2" << QRect(91, 413, 73, 21) << "&Load preset" << "" << QKeySequence("Alt+L");
+        QTest::newRow("Save preset") << "Command1" << QRect(175, 413, 73, 21) << "&Save preset" << "" << QKeySequence("Alt+S");
+        QTest::newRow("About") << "Command21" << QRect(259, 413, 73, 21) << " &About " << "" << QKeySequence("Alt+A");
+        QTest::newRow("Stop") << "Command3" << QRect(567, 413, 22, 22) << "" << "Stop" << QKeySequence();
+        QTest::newRow("Record") << "Command4" << QRect(595, 413, 22, 22) << "" << "Record" << QKeySequence();
+        QTest::newRow("Volume") << "Command6" << QRect(623, 413, 22, 22) << "" << "" << QKeySequence();
+    }
+
+    void toolRow()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, caption);
+        QFETCH(QString, toolTip);
+        QFETCH(QKeySequence, shortcut);
+        Board b;
+        auto *button = b.form->findChild<PictureButton *>(name);
+        QVERIFY(button);
+        QCOMPARE(button->geometry(), geometry);
+        QCOMPARE(button->text(), caption);
+        QCOMPARE(button->toolTip(), toolTip);
+        QCOMPARE(button->shortcut(), shortcut);
+        QVERIFY(!button->picture().isNull());
+    }
+
+    void pictures_data()
+    {
+        QTest::addColumn<QString>("resource");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("depth");
+        QTest::newRow("background") << ":/pictures/background.bmp" << QSize(672, 462) << 8;
+        QTest::newRow("button face") << ":/pictures/face.bmp" << QSize(137, 49) << 24;
+        QTest::newRow("volume") << ":/pictures/volume.bmp" << QSize(24, 22) << 4;
+    }
+
+    // The bitmap header records the colour depth the picture was made with.
+    void pictures()
+    {
+        QFETCH(QString, resource);
+        QFETCH(QSize, size);
+        QFETCH(int, depth);
+        QFile file(resource);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray header = file.read(30);
+        QCOMPARE(header.left(2), QByteArray("BM"));
+        const auto le32 = [&](int at) { return qFromLittleEndian<qint32>(header.constData() + at); };
+        QCOMPARE(QSize(le32(18), std::abs(le32(22))), size);
+        QCOMPARE(int(qFromLittleEndian<quint16>(header.constData() + 28)), depth);
+    }
+
+    void display()
+    {
+        Board b;
+        QLabel *d = b.form->Display();
+        QCOMPARE(d->geometry(), QRect(350, 413, 197, 21));
+        QCOMPARE(d->palette().color(QPalette::Window), QColor(Qt::black));
+        QCOMPARE(d->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+        QVERIFY(d->font().bold());
+        QCOMPARE(d->font().pointSizeF(), 9.75);
+        QVERIFY(d->alignment() & Qt::AlignRight);
+        QCOMPARE(d->frameShape(), QFrame::Box);
+    }
+
+    void tabOrder_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::newRow("down the left column") << "wave 0" << "wave 1";
+        QTest::newRow("left to middle") << "wave 17" << "wave 18";
+        QTest::newRow("middle to the right column's top") << "wave 35" << "wave 53";
+        QTest::newRow("up the right column") << "wave 53" << "wave 52";
+        QTest::newRow("right column's bottom to Clear all") << "wave 36" << "Command19";
+        QTest::newRow("Clear all to Load") << "Command19" << "Command2";
+        QTest::newRow("Load to Save") << "Command2" << "Command1";
+        QTest::newRow("Save to About") << "Command1" << "Command21";
+        QTest::newRow("About to Stop, past the marquee") << "Command21" << "Command3";
+        QTest::newRow("Stop to Record") << "Command3" << "Command4";
+        QTest::newRow("Record to volume") << "Command4" << "Command6";
+    }
+
+    void tabOrder()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        Board b;
+        b.form->show();
+        QApplication::setActiveWindow(b.form.get());
+        QVERIFY(QTest::qWaitForWindowActive(b.form.get()));
+        auto widget = [&](const QString &n) -> QWidget * {
+            if (n.startsWith(QLatin1String("wave ")))
+                return b.form->wave(n.mid(5).toInt());
+            return b.form->findChild<QWidget *>(n);
+        };
+        widget(from)->setFocus();
+        QCOMPARE(QApplication::focusWidget(), widget(from));
+        QTest::keyClick(widget(from), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), widget(to));
+    }
+
+    void focusStartsOnTheFirstPad()
+    {
+        Board b;
+        b.form->show();
+        QApplication::setActiveWindow(b.form.get());
+        QVERIFY(QTest::qWaitForWindowActive(b.form.get()));
+        QCOMPARE(QApplication::focusWidget(), b.form->wave(0));
+    }
+
+    void altCClearsTheBoard()
+    {
+        Board b;
+        b.assign(3, QStringLiteral("/snd/kick.wav"));
+        b.form->show();
+        QApplication::setActiveWindow(b.form.get());
+        QVERIFY(QTest::qWaitForWindowActive(b.form.get()));
+        QTest::keyClick(b.form.get(), Qt::Key_C, Qt::AltModifier);
+        QCOMPARE(b.module.padPaths[3], QString());
+        QCOMPARE(b.form->Label1(3)->text(), QString());
+    }
+
+    // One whole cycle of the marquee, tick by tick.
+    void marqueeCycle()
+    {
+        Board b;
+        b.form->Timer1()->stop();
+        QStringList shown;
+        for (int t = 0; t < 33 + 29 + 48 + 1; ++t) {
+            b.form->marqueeTick();
+            shown << b.form->Display()->text();
+        }
+        const QString caption = QStringLiteral("Bellboard 1.2.6") + blanks(18);
+        const QString credit = QStringLiteral("By Corvilane") + blanks(17);
+        const QString preset = QStringLiteral("Preset is: Untitled") + blanks(29);
+        QCOMPARE(preset.size(), 48);
+
+        QCOMPARE(shown[0], QStringLiteral("Be"));
+        QCOMPARE(shown[31], caption.left(32));
+        QCOMPARE(shown[32], QString());             // the caption's 33 ticks end empty
+        QCOMPARE(shown[33], QStringLiteral("By"));
+        QCOMPARE(shown[33 + 27], credit);           // shown whole on its last full tick
+        QCOMPARE(shown[33 + 28], QString());
+        QCOMPARE(shown[62], QStringLiteral("Pr"));
+        QCOMPARE(shown[62 + 46], preset);
+        QCOMPARE(shown[62 + 47], QString());        // 48 ticks, the last one empty
+        QCOMPARE(shown[110], QStringLiteral("Be")); // and round again at once
+        for (int t = 0; t < 33; ++t)
+            QVERIFY(caption.startsWith(shown[t]));
+        QCOMPARE(b.module.marqueeStage, qint16(1));
+        QCOMPARE(b.module.marqueePos, qint16(2));
+    }
+
+    void marqueeRestoresAnEmptyPresetName()
+    {
+        Board b;
+        b.form->Timer1()->stop();
+        for (int t = 0; t < 62; ++t)
+            b.form->marqueeTick();
+        QCOMPARE(b.module.marqueeStage, qint16(3));
+        b.module.presetName.clear();
+        b.form->marqueeTick();
+        QCOMPARE(b.module.presetName, QStringLiteral("Untitled"));
+        QCOMPARE(b.module.marqueeText, QStringLiteral("Preset is: Untitled") + blanks(29));
+        QCOMPARE(b.module.marqueeStage, qint16(0));
+    }
+
+    void presetNameChangeShowsInTheNextCycle()
+    {
+        Board b;
+        b.form->Timer1()->stop();
+        for (int t = 0; t < 63; ++t)
+            b.form->marqueeTick();
+        b.module.presetName = QStringLiteral("Party");
+        QString last;
+        for (int t = 0; t < 46; ++t) {
+            b.form->marqueeTick();
+            last = b.form->Display()->text();
+        }
+        QCOMPARE(last, QStringLiteral("Preset is: Untitled") + blanks(29));
+        for (int t = 0; t < 1 + 33 + 29 + 20; ++t)
+            b.form->marqueeTick();
+        QCOMPARE(b.form->Display()->text(), QStringLiteral("Preset is: Party    "));
+    }
+
+    void clearingLeavesTheMarqueeAlone()
+    {
+        Board b;
+        b.form->Timer1()->stop();
+        for (int t = 0; t < 7; ++t)
+            b.form->marqueeTick();
+        const auto pos = b.module.marqueePos;
+        const auto stage = b.module.marqueeStage;
+        b.form->clearAll();
+        b.form->clearPad();
+        QCOMPARE(b.module.marqueePos, pos);
+        QCOMPARE(b.module.marqueeStage, stage);
+    }
+
+    void clickingAnAssignedPadPlaysIt()
+    {
+        Board b;
+        b.form->show();
+        QApplication::setActiveWindow(b.form.get());
+        QVERIFY(QTest::qWaitForWindowActive(b.form.get()));
+        // A byte that is not UTF-8 reaches the sound service unchanged.
+        const QByteArray raw("/snd/caf\xe9 bell.wav");
+        b.assign(20, platform::decodePath(raw));
+        QTest::mouseClick(b.form->wave(20), Qt::LeftButton);
+        QCOMPARE(b.plays.size(), size_t(1));
+        QCOMPARE(b.plays[0].name, raw);
+        QCOMPARE(b.plays[0].module, nullptr);
+        QCOMPARE(b.plays[0].flags, quint32(platform::SND_ASYNC));
+        QCOMPARE(b.form->Idx(), qint16(20));
+        QCOMPARE(QApplication::focusWidget(), b.form->findChild<QWidget *>(QStringLiteral("Command3")));
+        QCOMPARE(b.form->Label1(20)->text(), QStringLiteral("caf") + QChar(0xDCE9) + QStringLiteral(" bell"));
+        QCOMPARE(b.form->wave(20)->text(), QStringLiteral(">"));
+    }
+
+    void keyboardActivationPlaysToo()
+    {
+        Board b;
+        b.assign(2, QStringLiteral("/snd/a.wav"));
+        b.form->padClick(2);
+        b.form->padClick(2);
+        QCOMPARE(b.plays.size(), size_t(2));
+    }
+
+    // The label decides, not the path: a file named ".wav" leaves the pad unassigned.
+    void emptyLabelOpensTheLocateDialog_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("never assigned") << QString();
+        QTest::newRow("a file named .wav") << QStringLiteral("/snd/.wav");
+    }
+
+    void emptyLabelOpensTheLocateDialog()
+    {
+        QFETCH(QString, path);
+        Board b;
+        b.module.padPaths[9] = path;
+        QString title;
+        qint16 idxWhileOpen = -1;
+        test::whenModal([&](QWidget *w) {
+            title = w->windowTitle();
+            idxWhileOpen = b.form->Idx();
+            w->close();
+        });
+        b.form->padClick(9);
+        QCOMPARE(title, QStringLiteral("Locate .wav Files"));
+        QCOMPARE(idxWhileOpen, qint16(9));
+        QVERIFY(b.plays.empty());
+        QCOMPARE(b.module.padPaths[9], path);
+    }
+
+    void rightPressThenDismiss()
+    {
+        Board b;
+        b.assign(5, QStringLiteral("/snd/five.wav"));
+        QString menuItem;
+        test::whenModal([&](QWidget *menu) {
+            menuItem = static_cast<QMenu *>(menu)->actions().value(0)->text();
+            menu->close();
+        }, true);
+        QTest::mousePress(b.form->wave(5), Qt::RightButton);
+        QCOMPARE(menuItem, QStringLiteral("Clear .Wav"));
+        QCOMPARE(b.form->Idx(), qint16(5));
+        QCOMPARE(b.module.padPaths[5], QStringLiteral("/snd/five.wav"));
+        QCOMPARE(b.form->Label1(5)->text(), QStringLiteral("five"));
+        QVERIFY(b.plays.empty());
+    }
+
+    void rightPressThenClearWav()
+    {
+        Board b;
+        b.assign(5, QStringLiteral("/snd/five.wav"));
+        b.assign(6, QStringLiteral("/snd/six.wav"));
+        b.module.lastWavFolder = QStringLiteral("/snd");
+        test::whenModal([&](QWidget *menu) {
+            menu->close();
+            b.form->clearMenu()->actions().value(0)->trigger();
+        }, true);
+        QTest::mousePress(b.form->wave(5), Qt::RightButton);
+        QCOMPARE(b.module.padPaths[5], QString());
+        QCOMPARE(b.form->Label1(5)->text(), QString());
+        QCOMPARE(b.form->wave(5)->text(), QStringLiteral("..."));
+        QCOMPARE(b.module.padPaths[6], QStringLiteral("/snd/six.wav"));
+        QCOMPARE(b.module.presetName, QStringLiteral("Untitled"));
+        QCOMPARE(b.module.lastWavFolder, QStringLiteral("/snd"));
+        QCOMPARE(b.form->Idx(), qint16(5));
+    }
+
+    void otherButtonsDoNotOpenTheMenu()
+    {
+        Board b;
+        b.form->padMouseDown(4, Qt::MiddleButton);
+        b.form->padMouseDown(4, Qt::LeftButton);
+        QCOMPARE(b.form->Idx(), qint16(0));
+    }
+
+    void clearAllOnAFullBoard()
+    {
+        Board b;
+        for (int i = 0; i < kPadCount; ++i)
+            b.assign(i, QStringLiteral("/snd/pad%1.wav").arg(i));
+        b.module.presetName = QStringLiteral("Party");
+        b.module.lastWavFolder = QStringLiteral("/snd");
+        b.form->padClick(7);
+        QTest::mouseClick(b.form->findChild<QPushButton *>(QStringLiteral("Command19")), Qt::LeftButton);
+        for (int i = 0; i < kPadCount; ++i) {
+            QCOMPARE(b.module.padPaths[i], QString());
+            QCOMPARE(b.form->Label1(i)->text(), QString());
+            QCOMPARE(b.form->wave(i)->text(), QStringLiteral("..."));
+        }
+        QCOMPARE(b.module.presetName, QStringLiteral("Party"));
+        QCOMPARE(b.module.lastWavFolder, QStringLiteral("/snd"));
+        QCOMPARE(b.form->Idx(), qint16(7));
+        QCOMPARE(b.plays.size(), size_t(1)); // the click on pad 7; clearing stops nothing
+    }
+
+    void stopPlaysStopWavBesideTheProgram_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QByteArray>("played");
+        QTest::newRow("a folder") << "/opt/bellboard" << QByteArray("/opt/bellboard/stop.wav");
+        QTest::newRow("the root: two separators") << "/" << QByteArray("//stop.wav");
+        QTest::newRow("a trailing separator is kept") << "/opt/bb/" << QByteArray("/opt/bb//stop.wav");
+    }
+
+    void stopPlaysStopWavBesideTheProgram()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QByteArray, played);
+        Board b;
+        platform::setProgramFolderOverride(folder);
+        QTest::mouseClick(b.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+        QCOMPARE(b.plays.size(), size_t(1));
+        QCOMPARE(b.plays[0].name, played);
+        QCOMPARE(b.plays[0].flags, quint32(platform::SND_ASYNC));
+        QCOMPARE(b.module.presetName, QStringLiteral("Untitled"));
+    }
+
+    void recordAndVolumeStartTheirPrograms()
+    {
+        Board b;
+        auto *record = b.form->findChild<QPushButton *>(QStringLiteral("Command4"));
+        auto *volume = b.form->findChild<QPushButton *>(QStringLiteral("Command6"));
+        QTest::mouseClick(record, Qt::LeftButton);
+        QTest::mouseClick(record, Qt::LeftButton);
+        QTest::mouseClick(volume, Qt::LeftButton);
+        QCOMPARE(b.started, QStringList({"sndrec32.exe", "sndrec32.exe", "sndvol32.exe"}));
+    }
+
+    void aFailedStartIsReportedOnce()
+    {
+        Board b;
+        b.startFailure = QStringLiteral("Could not start the volume control (sndvol32.exe).");
+        QStringList boxes;
+        test::whenModal([&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (box)
+                boxes << box->windowTitle() + QLatin1Char('|') + box->text();
+            w->close();
+        });
+        b.form->volumeClick();
+        QCOMPARE(boxes, QStringList({"bellboard|" + b.startFailure}));
+        QVERIFY(b.form->Timer1()->isActive());
+    }
+
+    void presetButtonsFillTheDialog_data()
+    {
+        QTest::addColumn<bool>("save");
+        QTest::addColumn<QString>("presetName");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("presetNameAfterCancel");
+        QTest::newRow("save right after start") << true << "Untitled" << "Save Preset" << "&Save" << "Untitled" << "Untitled";
+        QTest::newRow("save with a name") << true << "Party" << "Save Preset" << "&Save" << "Party" << "Party";
+        QTest::newRow("save with an empty name") << true << "" << "Save Preset" << "&Save" << "Untitled" << "Untitled";
+        QTest::newRow("load") << false << "Party" << "Load Preset" << "&Load" << "" << "";
+    }
+
+    void presetButtonsFillTheDialog()
+    {
+        QFETCH(bool, save);
+        QFETCH(QString, presetName);
+        QFETCH(QString, title);
+        QFETCH(QString, action);
+        QFETCH(QString, field);
+        QFETCH(QString, presetNameAfterCancel);
+        QTemporaryDir dir;
+        platform::setProgramFolderOverride(dir.path());
+        Board b;
+        b.form->Timer1()->stop();
+        b.module.presetName = presetName;
+        QString seen;
+        test::whenModal([&](QWidget *w) {
+            auto *dlg = qobject_cast<Form4 *>(w);
+            if (dlg)
+                seen = dlg->Label1->text() + '|' + dlg->Command1->text() + '|' + dlg->Text1->text()
+                       + '|' + b.module.presetName;
+            w->close();
+        });
+        if (save)
+            b.form->savePresetClick();
+        else
+            b.form->loadPresetClick();
+        QCOMPARE(seen, title + '|' + action + '|' + field + '|' + field);
+        QCOMPARE(b.module.presetName, presetNameAfterCancel);
+        QCOMPARE(b.module.marqueePos, qint16(1));
+        QCOMPARE(b.module.marqueeStage, qint16(1));
+    }
+
+    void aboutShowsTheCaption()
+    {
+        Board b;
+        QString seen;
+        test::whenModal([&](QWidget *w) {
+            seen = w->windowTitle();
+            w->close();
+        });
+        b.form->aboutClick();
+        QCOMPARE(seen, QStringLiteral("Bellboard 1.2.6"));
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "test_form1.moc"
