@@ -32,7 +32,14 @@ public:
     PictureButton *command3 = nullptr; // "Delete"
     PictureButton *Command2 = nullptr; // "&Cancel"
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void act();
+    void deleteSelected();
+
     Module1 &m_module;
     MainWindow &m_main;
 };

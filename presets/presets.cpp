@@ -1,0 +1,56 @@
+#include "presets/presets.h"
+
+#include "app/dialogs.h"
+#include "presets/presetfile.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+
+namespace bellboard {
+
+namespace {
+
+// The one failure handler of both operations.
+void reportFailure(int number, const Module1 &module, MainWindow &main)
+{
+    showMessage(QStringLiteral("File Error#") + QString::number(number));
+    refreshPads(module, main);
+}
+
+} // namespace
+
+void savePreset(const Module1 &module, MainWindow &main, const QString &name)
+{
+    if (const int err = writePresetFile(presetPath(name), module.padPaths))
+        reportFailure(err, module, main);
+}
+
+void loadPreset(Module1 &module, MainWindow &main, const QString &name)
+{
+    // Emptied before the file is opened: whatever a failing load does not read stays empty.
+    for (QString &path : module.padPaths)
+        path.clear();
+    if (const int err = readPresetFile(presetPath(name), module.padPaths)) {
+        reportFailure(err, module, main);
+        return;
+    }
+    refreshPads(module, main);
+}
+
+void refreshPads(const Module1 &module, MainWindow &main)
+{
+    for (int pad = 0; pad < kPadCount; ++pad) {
+        const QString &path = module.padPaths[pad];
+        if (path.isEmpty()) {
+            main.Label1(pad)->setText(QString());
+            main.wave(pad)->setText(QStringLiteral("..."));
+            continue;
+        }
+        // User input stays queued, so no click can start another load half-way.
+        processPendingEvents();
+        main.Label1(pad)->setText(padLabel(path));
+        main.wave(pad)->setText(QStringLiteral(">"));
+    }
+}
+
+} // namespace bellboard
