@@ -234,4 +234,4 @@ void LauncherTest::nothingToStart()
 }
 
 QTEST_GUILESS_MAIN(LauncherTest)
-#include "tst_launcher.moc"
+#include "test_launcher.moc"

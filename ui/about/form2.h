@@ -4,7 +4,11 @@
 
 #include <QDialog>
 
+class QLabel;
+
 namespace bellboard {
+
+class PictureButton;
 
 // The about box: the program's name and version. Constructing it runs its load step.
 class Form2 final : public QDialog
@@ -15,6 +19,16 @@ class Form2 final : public QDialog
 public:
     explicit Form2(MainWindow &main);
     ~Form2() override;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void load(MainWindow &main);
+    void fitHeading();
+
+    PictureButton *m_command1 = nullptr;
+    QLabel *m_label1 = nullptr;
 };
 
 } // namespace bellboard

@@ -1,0 +1,143 @@
+#include "ui/about/form2.h"
+
+#include "app/dialogs.h"
+#include "app/picturebutton.h"
+
+#include <QFontMetrics>
+#include <QGraphicsDropShadowEffect>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace bellboard {
+
+namespace {
+
+// The heading's box, sized for the design text "Bellboard".
+const QRect kHeading(px(1050), px(210), px(2445), px(555));
+const QRect kOk(px(1980), px(1620), px(735), px(270));
+// Keeps a grown heading off the window's edges.
+constexpr int kEdge = 4;
+
+QStringList sansFamilies()
+{
+    return {QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+            QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
+}
+
+QFont windowFont()
+{
+    QFont font;
+    font.setFamilies(sansFamilies());
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(8);
+    return font;
+}
+
+QFont headingFont()
+{
+    QFont font = windowFont();
+    font.setPointSize(24);
+    font.setWeight(QFont::Bold);
+    return font;
+}
+
+} // namespace
+
+Form2::Form2(MainWindow &main)
+{
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("About Bellboard"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    setFont(windowFont());
+    setWindowIcon(QIcon(QStringLiteral(":/pictures/bellboard.ico")));
+
+    // The client area's stored place on the screen, and its fixed size.
+    const QPoint screenOrigin = QGuiApplication::primaryScreen()
+                                    ? QGuiApplication::primaryScreen()->geometry().topLeft()
+                                    : QPoint();
+    setGeometry(QRect(screenOrigin + QPoint(px(1800), px(2955)), QSize(px(4500), px(2055))));
+    setFixedSize(px(4500), px(2055));
+
+    m_command1 = new PictureButton(QStringLiteral("&Ok"), this);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    m_command1->setGeometry(kOk);
+    m_command1->setPicture(QPixmap(QStringLiteral(":/pictures/face.bmp")));
+    m_command1->setDefault(false);
+    connect(m_command1, &QPushButton::clicked, this, &QDialog::accept);
+
+    m_label1 = new QLabel(QStringLiteral("Bellboard"), this);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label1->setGeometry(kHeading);
+    m_label1->setFont(headingFont());
+    m_label1->setTextFormat(Qt::PlainText);
+    m_label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_label1->setAutoFillBackground(false);
+    // Light text with a shadow, like the button captions: the background is dark.
+    QPalette pal = m_label1->palette();
+    pal.setColor(QPalette::WindowText, Qt::white);
+    m_label1->setPalette(pal);
+    auto *shadow = new QGraphicsDropShadowEffect(m_label1);
+    shadow->setColor(QColor(0, 0, 0, 200));
+    shadow->setOffset(2, 2);
+    shadow->setBlurRadius(4);
+    m_label1->setGraphicsEffect(shadow);
+
+    m_command1->setFocus();
+    load(main);
+}
+
+Form2::~Form2() = default;
+
+void Form2::load(MainWindow &main)
+{
+    setWindowTitle(main.caption());
+    m_label1->setText(main.caption());
+    fitHeading();
+    setBackgroundPicture(this, main.backgroundPicture());
+}
+
+// The title is longer than the design text. The heading grows sideways about its centre
+// to hold it on one line, and downwards when the font stands taller than the design's;
+// only a title wider than the window wraps, and never onto the button.
+void Form2::fitHeading()
+{
+    const QFontMetrics metrics(m_label1->font());
+    const int margins = m_label1->width() - m_label1->contentsRect().width();
+    const int maxWidth = width() - 2 * kEdge;
+    const int wanted =
+        metrics.boundingRect(QRect(0, 0, 10000, 10000), Qt::TextSingleLine, m_label1->text()).width()
+        + margins;
+
+    QRect box = kHeading;
+    if (wanted > box.width()) {
+        // Grow both sides alike so the centre stays where it was designed.
+        const int grow = std::min((wanted - box.width() + 1) / 2, (maxWidth - box.width()) / 2);
+        box.adjust(-grow, 0, grow, 0);
+    }
+    const bool wrap = wanted > box.width();
+    m_label1->setWordWrap(wrap);
+    const int flags = wrap ? Qt::TextWordWrap : Qt::TextSingleLine;
+    const int textHeight =
+        metrics.boundingRect(QRect(0, 0, box.width() - margins, 10000), flags, m_label1->text())
+            .height();
+    box.setHeight(std::min(std::max(box.height(), textHeight + margins), kOk.top() - box.top()));
+    m_label1->setGeometry(box);
+}
+
+void Form2::keyPressEvent(QKeyEvent *event)
+{
+    // No cancel button: Escape does not close the box.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace bellboard
