@@ -135,24 +135,26 @@ private slots:
         QCOMPARE(messages.texts, QStringList());
     }
 
-    // A failed load: the message, then the board as far as it was read.
-    void failedLoad_data()
+    // A load: the message if it fails, then the board as far as it was read.
+    void load_data()
     {
         QTest::addColumn<QByteArray>("bytes"); // empty: no file at all
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("messages");
         QTest::addColumn<int>("assigned");     // pads 0..assigned-1 hold /p<i>.wav
-        QByteArray ten;
-        for (int i = 0; i < 10; ++i)
-            ten += "/p" + QByteArray::number(i) + ".wav\r\n";
-        QTest::newRow("no such name: board emptied") << QByteArray() << "File Error#53" << 0;
-        QTest::newRow("10 lines") << ten << "File Error#62" << 10;
+        QByteArray sixty;
+        for (int i = 0; i < 60; ++i)
+            sixty += "/p" + QByteArray::number(i) + ".wav\r\n";
+        const QByteArray ten = sixty.left(sixty.indexOf("/p10"));
+        QTest::newRow("60 lines: no message") << sixty << QStringList() << 54;
+        QTest::newRow("no such name: board emptied") << QByteArray() << QStringList{"File Error#53"} << 0;
+        QTest::newRow("10 lines") << ten << QStringList{"File Error#62"} << 10;
         QTest::newRow("binary after line 3")
-            << QByteArray("/p0.wav\r\n/p1.wav\r\n/p2.wav\r\nRIFF\0\0", 32) << "File Error#54" << 3;
+            << QByteArray("/p0.wav\r\n/p1.wav\r\n/p2.wav\r\nRIFF\0\0", 32) << QStringList{"File Error#54"} << 3;
     }
-    void failedLoad()
+    void load()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(QString, message);
+        QFETCH(QStringList, messages);
         QFETCH(int, assigned);
         if (!bytes.isEmpty())
             QVERIFY(writeBytes(m_dir->filePath("Gig.pst"), bytes));
@@ -160,26 +162,13 @@ private slots:
         m_module.padPaths.fill(QStringLiteral("/before.wav"));
         refreshPads(m_module, *m_main);
 
-        MessageCatcher messages;
+        MessageCatcher catcher;
         loadPreset(m_module, *m_main, QStringLiteral("Gig"));
-        QCOMPARE(messages.texts, QStringList{message});
-        QCOMPARE(messages.malformed, QStringList());
+        QCOMPARE(catcher.texts, messages);
+        QCOMPARE(catcher.malformed, QStringList());
         for (int i = 0; i < kPadCount; ++i)
             QCOMPARE(m_module.padPaths[i], i < assigned ? QStringLiteral("/p%1.wav").arg(i) : QString());
         QCOMPARE(ruleBroken(m_module, *m_main), QString());
-    }
-
-    void sixtyLines()
-    {
-        QByteArray sixty;
-        for (int i = 0; i < 60; ++i)
-            sixty += "/p" + QByteArray::number(i) + ".wav\r\n";
-        QVERIFY(writeBytes(m_dir->filePath("Long.pst"), sixty));
-        MessageCatcher messages;
-        loadPreset(m_module, *m_main, QStringLiteral("Long"));
-        QCOMPARE(messages.texts, QStringList());
-        QCOMPARE(m_module.padPaths[53], QStringLiteral("/p53.wav"));
-        QCOMPARE(m_main->Label1(53)->text(), QStringLiteral("p53"));
     }
 
     // A failed save reports, refreshes the pads over the unchanged board, and keeps the file.
