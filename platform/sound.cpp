@@ -1,164 +1,421 @@
 #include "platform/sound.h"
 
-#include <SDL.h>
-#include <sndfile.h>
+#include "platform/audioengine.h"
+#include "platform/audioring.h"
+#include "platform/audiowave.h"
 
+#include <SDL.h>
+
+#include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <optional>
+#include <bit>
+#include <cerrno>
+#include <chrono>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
+#include <semaphore.h>
+
+// Threads:
+//  - the caller (the window thread) only drops a request into a slot and bumps a counter;
+//  - the controller thread owns SDL: opens, checks and reopens the device, and starts
+//    one decoder thread per sound;
+//  - a decoder thread opens and decodes its file into the sound's ring buffer, so a file
+//    that stalls holds up nothing but its own thread;
+//  - SDL's audio thread runs the callback, which only reads rings and swaps pointers.
+// A sound is owned by exactly one of controller or callback at a time (handed over
+// through atomic exchanges and a queue), plus its decoder; the last one to let go frees it.
 
 namespace bellboard::platform {
 
 namespace {
 
-// First cut: the worker decodes the whole file, then hands it to the callback.
-class Player final
+using namespace std::chrono_literals;
+using audio::FrameRing;
+using audio::PointerQueue;
+using audio::WaveReader;
+
+// About 340 ms at 48 kHz: slack for a decoder starved by a busy machine, in constant memory.
+constexpr std::size_t ringFrames = 16384;
+// The callback starts a sound once this much is decoded (or all of it), so a slow first
+// read cannot leave a hole right after the start.
+constexpr std::size_t prefillFrames = 1024;
+constexpr double fadeSeconds = 0.003;
+constexpr double periodSeconds = 0.004;
+constexpr int fallbackRate = 48000;
+
+struct Voice final
+{
+    Voice(std::string p, std::uint64_t g) : path(std::move(p)), generation(g), ring(ringFrames) {}
+
+    const std::string path;
+    const std::uint64_t generation;
+    FrameRing ring;
+    std::atomic<bool> ready{false};
+    std::atomic<bool> done{false};
+    std::atomic<bool> cancelled{false};
+    std::atomic<int> owners{2}; // the decoder, and the controller or callback
+};
+
+void release(Voice *voice)
+{
+    if (voice->owners.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete voice;
+}
+
+struct Request final
+{
+    std::string path;
+    std::uint64_t generation;
+};
+
+// Writes all of `frames` into the ring, waiting for room; false once the sound is cut off.
+bool push(Voice &voice, const float *frames, std::size_t count)
+{
+    while (count > 0) {
+        if (voice.cancelled.load(std::memory_order_relaxed))
+            return false;
+        const std::size_t n = voice.ring.write(frames, count);
+        frames += 2 * n;
+        count -= n;
+        if (!voice.ready.load(std::memory_order_relaxed)
+            && voice.ring.readable() >= prefillFrames)
+            voice.ready.store(true, std::memory_order_release);
+        if (count > 0) {
+            voice.ready.store(true, std::memory_order_release);
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    return true;
+}
+
+void decode(Voice *voice, int deviceRate)
+{
+    if (auto reader = WaveReader::open(voice->path)) {
+        constexpr std::size_t block = 512;
+        const int sourceRate = reader->sampleRate();
+        std::vector<float> in(2 * block);
+        SDL_AudioStream *converter = nullptr;
+        std::vector<float> out;
+        if (sourceRate != deviceRate) {
+            converter = SDL_NewAudioStream(AUDIO_F32SYS, 2, sourceRate, AUDIO_F32SYS, 2,
+                                           deviceRate);
+            out.resize(2 * (block * static_cast<std::size_t>(deviceRate)
+                                / static_cast<std::size_t>(sourceRate)
+                            + 256));
+        }
+        const bool convert = converter != nullptr;
+        bool alive = convert || sourceRate == deviceRate;
+        while (alive) {
+            const std::size_t got = reader->readStereo(in.data(), block);
+            if (!convert) {
+                alive = got > 0 && push(*voice, in.data(), got);
+                continue;
+            }
+            if (got > 0)
+                SDL_AudioStreamPut(converter, in.data(), static_cast<int>(got * 2 * sizeof(float)));
+            else
+                SDL_AudioStreamFlush(converter);
+            int bytes;
+            while (alive
+                   && (bytes = SDL_AudioStreamGet(converter, out.data(),
+                                                  static_cast<int>(out.size() * sizeof(float))))
+                          > 0)
+                alive = push(*voice, out.data(), static_cast<std::size_t>(bytes) / 2 / sizeof(float));
+            if (got == 0)
+                break;
+        }
+        if (converter != nullptr)
+            SDL_FreeAudioStream(converter);
+    }
+    voice->done.store(true, std::memory_order_release);
+    voice->ready.store(true, std::memory_order_release);
+    release(voice);
+}
+
+class Engine final
 {
 public:
-    Player() : worker_([this] { run(); }) {}
-
-    ~Player()
+    static Engine &instance()
     {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_one();
-        worker_.join();
-        if (device_ != 0)
-            SDL_CloseAudioDevice(device_);
+        // Never destroyed: detached decoders and SDL's thread may outlive static destructors.
+        static Engine *engine = new Engine;
+        return *engine;
     }
 
-    void request(std::string path)
+    void request(const char *name)
     {
-        {
-            std::lock_guard lock(mutex_);
-            pending_ = std::move(path);
-        }
-        wake_.notify_one();
+        const std::uint64_t generation = requested_.fetch_add(1, std::memory_order_acq_rel) + 1;
+        delete pendingRequest_.exchange(new Request{name, generation}, std::memory_order_acq_rel);
+        sem_post(&wake_);
     }
+
+    void warmUp()
+    {
+        warm_.store(true, std::memory_order_release);
+        sem_post(&wake_);
+    }
+
+    audio::EngineStats stats() const
+    {
+        audio::EngineStats s;
+        s.callbacks = callbacks_.load(std::memory_order_relaxed);
+        s.underruns = underruns_.load(std::memory_order_relaxed);
+        s.started = started_.load(std::memory_order_relaxed);
+        s.deviceOpens = deviceOpens_.load(std::memory_order_relaxed);
+        s.deviceRate = publishedRate_.load(std::memory_order_relaxed);
+        s.periodFrames = publishedPeriod_.load(std::memory_order_relaxed);
+        return s;
+    }
+
+    bool active() const { return activeCount_.load(std::memory_order_acquire) > 0; }
 
 private:
-    void run()
+    Engine()
+    {
+        sem_init(&wake_, 0, 0);
+        std::thread([this] { control(); }).detach();
+    }
+
+    void control()
     {
         for (;;) {
-            std::string path;
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return quit_ || pending_.has_value(); });
-                if (quit_)
-                    return;
-                path = std::move(*pending_);
-                pending_.reset();
+            while (sem_wait(&wake_) != 0 && errno == EINTR) {
             }
-            stop();
-            if (!ensureDevice())
+            reclaimRetired();
+            if (warm_.exchange(false, std::memory_order_acq_rel))
+                ensureDevice();
+            Request *request = pendingRequest_.exchange(nullptr, std::memory_order_acq_rel);
+            if (request == nullptr)
                 continue;
-            std::vector<float> samples = decode(path);
-            SDL_LockAudioDevice(device_);
-            samples_ = std::move(samples);
-            position_ = 0;
-            SDL_UnlockAudioDevice(device_);
+            for (Voice *voice : live_)
+                voice->cancelled.store(true, std::memory_order_relaxed);
+            if (ensureDevice())
+                start(request->path, request->generation);
+            delete request;
         }
     }
 
-    void stop()
+    void start(const std::string &path, std::uint64_t generation)
     {
-        if (device_ == 0)
+        auto *voice = new Voice(path, generation);
+        try {
+            std::thread(decode, voice, rate_).detach();
+        } catch (const std::system_error &) {
+            delete voice;
             return;
-        SDL_LockAudioDevice(device_);
-        samples_.clear();
-        position_ = 0;
-        SDL_UnlockAudioDevice(device_);
+        }
+        live_.push_back(voice);
+        activeCount_.fetch_add(1, std::memory_order_acq_rel);
+        if (Voice *unplayed = pending_.exchange(voice, std::memory_order_acq_rel))
+            drop(unplayed);
+    }
+
+    // The controller lets go of a sound that it owns again.
+    void drop(Voice *voice)
+    {
+        voice->cancelled.store(true, std::memory_order_relaxed);
+        live_.erase(std::remove(live_.begin(), live_.end(), voice), live_.end());
+        activeCount_.fetch_sub(1, std::memory_order_acq_rel);
+        release(voice);
+    }
+
+    void reclaimRetired()
+    {
+        while (Voice *voice = retired_.pop())
+            drop(voice);
     }
 
     bool ensureDevice()
     {
+        // A device whose server went away reports itself stopped; start SDL afresh, since
+        // its connection to the server died with it.
+        if (device_ != 0 && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED) {
+            closeDevice();
+            stopSdl();
+        }
         if (device_ != 0)
             return true;
-        if (SDL_WasInit(SDL_INIT_AUDIO) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-            return false;
+        if (!sdlUp_) {
+            SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Bellboard");
+            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Pads");
+            if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+                return false;
+            // Nobody reads SDL's event queue; keep hot-plug events out of it.
+            SDL_EventState(SDL_AUDIODEVICEADDED, SDL_IGNORE);
+            SDL_EventState(SDL_AUDIODEVICEREMOVED, SDL_IGNORE);
+            sdlUp_ = true;
+        }
+        int rate = fallbackRate;
+        SDL_AudioSpec native{};
+        if (SDL_GetDefaultAudioInfo(nullptr, &native, 0) == 0 && native.freq >= 8000
+            && native.freq <= 192000)
+            rate = native.freq;
+
         SDL_AudioSpec want{};
-        want.freq = 48000;
+        want.freq = rate;
         want.format = AUDIO_F32SYS;
         want.channels = 2;
-        want.samples = 512;
-        want.callback = &Player::callback;
+        want.samples = static_cast<Uint16>(std::bit_ceil(static_cast<unsigned>(rate * periodSeconds)));
+        want.callback = &Engine::callback;
         want.userdata = this;
-        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &spec_, 0);
-        if (device_ == 0)
+        SDL_AudioSpec have{};
+        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (device_ == 0) {
+            stopSdl();
             return false;
+        }
+        rate_ = have.freq;
+        fadeFrames_ = std::max(1, static_cast<int>(rate_ * fadeSeconds));
+        publishedRate_.store(rate_, std::memory_order_relaxed);
+        publishedPeriod_.store(have.samples, std::memory_order_relaxed);
+        deviceOpens_.fetch_add(1, std::memory_order_relaxed);
         SDL_PauseAudioDevice(device_, 0);
         return true;
     }
 
-    std::vector<float> decode(const std::string &path) const
+    void closeDevice()
     {
-        SF_INFO info{};
-        SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-        if (file == nullptr)
-            return {};
-        std::vector<float> stereo;
-        SDL_AudioStream *stream = SDL_NewAudioStream(AUDIO_F32SYS, 2, info.samplerate,
-                                                     AUDIO_F32SYS, 2, spec_.freq);
-        if (stream != nullptr && info.channels > 0) {
-            std::vector<float> block(static_cast<size_t>(4096 * info.channels));
-            std::vector<float> mixed(4096 * 2);
-            sf_count_t got;
-            while ((got = sf_readf_float(file, block.data(), 4096)) > 0) {
-                for (sf_count_t i = 0; i < got; ++i) {
-                    const float *in = &block[static_cast<size_t>(i * info.channels)];
-                    mixed[static_cast<size_t>(2 * i)] = in[0];
-                    mixed[static_cast<size_t>(2 * i + 1)] = info.channels > 1 ? in[1] : in[0];
-                }
-                SDL_AudioStreamPut(stream, mixed.data(), static_cast<int>(got * 2 * sizeof(float)));
-            }
-            SDL_AudioStreamFlush(stream);
-            stereo.resize(static_cast<size_t>(SDL_AudioStreamAvailable(stream)) / sizeof(float));
-            SDL_AudioStreamGet(stream, stereo.data(), static_cast<int>(stereo.size() * sizeof(float)));
+        SDL_CloseAudioDevice(device_); // joins SDL's audio thread: the callback is done
+        device_ = 0;
+        publishedRate_.store(0, std::memory_order_relaxed);
+        reclaimRetired();
+        for (Voice **slot : {&current_, &fading_}) {
+            if (*slot != nullptr)
+                drop(*slot);
+            *slot = nullptr;
         }
-        if (stream != nullptr)
-            SDL_FreeAudioStream(stream);
-        sf_close(file);
-        return stereo;
+        if (Voice *unplayed = pending_.exchange(nullptr, std::memory_order_acq_rel))
+            drop(unplayed);
     }
 
-    static void callback(void *userdata, Uint8 *out, int bytes)
+    void stopSdl()
     {
-        auto *self = static_cast<Player *>(userdata);
-        auto *dst = reinterpret_cast<float *>(out);
-        const size_t wanted = static_cast<size_t>(bytes) / sizeof(float);
-        size_t i = 0;
-        for (; i < wanted && self->position_ < self->samples_.size(); ++i)
-            dst[i] = self->samples_[self->position_++];
-        for (; i < wanted; ++i)
-            dst[i] = 0.0f;
+        if (sdlUp_)
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdlUp_ = false;
     }
 
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::optional<std::string> pending_;
-    bool quit_ = false;
+    static void SDLCALL callback(void *self, Uint8 *stream, int bytes)
+    {
+        static_cast<Engine *>(self)->render(reinterpret_cast<float *>(stream),
+                                            static_cast<std::size_t>(bytes) / (2 * sizeof(float)));
+    }
 
+    // Runs on SDL's audio thread: no locks, no allocation, no I/O.
+    void render(float *out, std::size_t frames)
+    {
+        callbacks_.fetch_add(1, std::memory_order_relaxed);
+        std::fill(out, out + 2 * frames, 0.f);
+        if (Voice *next = pending_.exchange(nullptr, std::memory_order_acq_rel)) {
+            fadeOut();
+            current_ = next;
+        }
+        if (current_ != nullptr
+            && current_->generation != requested_.load(std::memory_order_acquire))
+            fadeOut();
+
+        if (fading_ != nullptr) {
+            const std::size_t n = std::min(frames, fadeLeft_);
+            const float step = 1.f / static_cast<float>(fadeFrames_);
+            fading_->ring.mixInto(out, n, static_cast<float>(fadeLeft_) * step, -step);
+            fadeLeft_ -= n;
+            if (fadeLeft_ == 0) {
+                retire(fading_);
+                fading_ = nullptr;
+            }
+        }
+
+        if (current_ != nullptr && current_->ready.load(std::memory_order_acquire)) {
+            // Read `done` before the ring: once it is set, the ring holds the whole rest.
+            const bool done = current_->done.load(std::memory_order_acquire);
+            if (!startedCurrent_) {
+                startedCurrent_ = true;
+                started_.fetch_add(1, std::memory_order_relaxed);
+            }
+            if (current_->ring.mixInto(out, frames) < frames) {
+                if (done) {
+                    retire(current_);
+                    current_ = nullptr;
+                } else {
+                    underruns_.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
+        }
+    }
+
+    void fadeOut()
+    {
+        if (current_ == nullptr)
+            return;
+        if (fading_ != nullptr)
+            retire(fading_);
+        fading_ = current_;
+        current_ = nullptr;
+        startedCurrent_ = false;
+        fadeLeft_ = static_cast<std::size_t>(fadeFrames_);
+    }
+
+    void retire(Voice *voice)
+    {
+        if (voice == current_)
+            startedCurrent_ = false;
+        if (!retired_.push(voice))
+            return; // cannot happen while the controller runs; leaking beats blocking here
+        sem_post(&wake_);
+    }
+
+    // Shared by every thread.
+    sem_t wake_;
+    std::atomic<std::uint64_t> requested_{0};
+    std::atomic<Request *> pendingRequest_{nullptr};
+    std::atomic<bool> warm_{false};
+    std::atomic<Voice *> pending_{nullptr};
+    PointerQueue<Voice, 64> retired_;
+    std::atomic<int> activeCount_{0};
+    std::atomic<std::uint64_t> callbacks_{0};
+    std::atomic<std::uint64_t> underruns_{0};
+    std::atomic<std::uint64_t> started_{0};
+    std::atomic<std::uint64_t> deviceOpens_{0};
+    std::atomic<int> publishedRate_{0};
+    std::atomic<int> publishedPeriod_{0};
+
+    // The controller's.
+    bool sdlUp_ = false;
     SDL_AudioDeviceID device_ = 0;
-    SDL_AudioSpec spec_{};
-    std::vector<float> samples_;
-    size_t position_ = 0;
+    int rate_ = fallbackRate;
+    std::vector<Voice *> live_;
 
-    std::thread worker_;
+    // The callback's (and the controller's once the device is closed).
+    Voice *current_ = nullptr;
+    Voice *fading_ = nullptr;
+    bool startedCurrent_ = false;
+    int fadeFrames_ = 1;
+    std::size_t fadeLeft_ = 0;
 };
 
-Player &player()
+} // namespace
+
+namespace audio {
+
+EngineStats engineStats()
 {
-    static Player instance;
-    return instance;
+    return Engine::instance().stats();
 }
 
-} // namespace
+bool soundActive()
+{
+    return Engine::instance().active();
+}
+
+void warmUp()
+{
+    Engine::instance().warmUp();
+}
+
+} // namespace audio
 
 std::int32_t PlaySoundA(const char *name, void *module, std::uint32_t flags)
 {
@@ -166,7 +423,7 @@ std::int32_t PlaySoundA(const char *name, void *module, std::uint32_t flags)
     (void)flags;
     if (name == nullptr)
         return 0;
-    player().request(name);
+    Engine::instance().request(name);
     return 1;
 }
 
