@@ -375,7 +375,7 @@ private slots:
         QDirIterator it(m_dir->path(), QDir::Files | QDir::Hidden);
         while (it.hasNext()) {
             const QString n = it.next().section('/', -1);
-            if (listed.contains(n.chopped(4)) && n.endsWith(".pst"))
+            if (n.endsWith(".pst") && listed.contains(n.chopped(4)))
                 order << n.chopped(4);
         }
         QCOMPARE(names, order);
