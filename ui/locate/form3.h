@@ -5,7 +5,14 @@
 
 #include <QDialog>
 
+class QLabel;
+
 namespace bellboard {
+
+class DirListBox;
+class DriveListBox;
+class FileListBox;
+class PictureButton;
 
 // The locate dialog: browse volumes and folders for a .wav file and assign it to the pad
 // in the main window's Idx. Constructing it runs its load step; the caller sets the
@@ -19,9 +26,26 @@ public:
     Form3(Module1 &module, MainWindow &main);
     ~Form3() override;
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
+    void load();
+    void driveChanged();
+    void folderChanged();
+    void assign();
+
     Module1 &m_module;
     MainWindow &m_main;
+
+    QLabel *m_label2;
+    DriveListBox *m_drive1;
+    QLabel *m_label3;
+    DirListBox *m_dir1;
+    QLabel *m_label1;
+    FileListBox *m_file1;
+    PictureButton *m_command2;
+    PictureButton *m_command1;
 };
 
 } // namespace bellboard
