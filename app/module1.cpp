@@ -1,5 +1,7 @@
 #include "app/module1.h"
 
+#include <algorithm>
+
 namespace bellboard {
 
 QString padLabel(const QString &path)

@@ -1,9 +1,32 @@
 #!/usr/bin/env bash
-# Builds and runs the whole suite; ends on CTest's summary line.
-set -euo pipefail
+# The whole suite: the plain build's tests, short fuzz runs, then the same tests built with
+# AddressSanitizer and UndefinedBehaviorSanitizer. Ends on CTest's summary line.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+FUZZ_SECONDS=${FUZZ_SECONDS:-30}
+status=0
 
-cmake --preset default
-cmake --build --preset default -j "$jobs"
-ctest --preset default -j "$jobs"
+step() {
+    echo
+    echo "==== $*"
+}
+
+step "plain build and tests"
+if cmake --preset default && cmake --build --preset default -j "$jobs"; then
+    ctest --preset default -j "$jobs" || status=1
+else
+    status=1
+fi
+
+step "fuzzing, ${FUZZ_SECONDS}s per target"
+scripts/run-fuzz.sh "$FUZZ_SECONDS" || status=1
+
+step "sanitizer build and tests"
+if cmake --preset asan && cmake --build --preset asan -j "$jobs"; then
+    ctest --preset asan -j "$jobs" || status=1
+else
+    status=1
+fi
+
+exit $status
