@@ -42,7 +42,7 @@ constexpr std::size_t ringFrames = 16384;
 // read cannot leave a hole right after the start.
 constexpr std::size_t prefillFrames = 1024;
 constexpr double fadeSeconds = 0.003;
-constexpr double periodSeconds = 0.004;
+constexpr double periodSeconds = 0.008;
 constexpr int fallbackRate = 48000;
 
 struct Voice final

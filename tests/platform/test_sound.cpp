@@ -1,0 +1,298 @@
+// Plays generated files through PlaySoundA into the suite's private PulseAudio server and
+// checks at the sink's monitor what was heard.
+#include "platform/sound.h"
+
+#include "support/audiodetect.h"
+#include "support/audiorecorder.h"
+#include "support/audiotone.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+using namespace bellboard;
+using namespace bellboard::test;
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(bellboard::test::WaveContainer)
+Q_DECLARE_METATYPE(bellboard::test::WaveEncoding)
+
+namespace {
+
+constexpr double rate = MonitorRecorder::rate;
+constexpr double window = 0.01; // findTone's default window at 48 kHz
+
+QByteArray riffHeader(quint32 riffSize, quint16 channels, quint32 sampleRate, quint16 bits,
+                      quint32 dataSize)
+{
+    QByteArray h;
+    auto u32 = [&h](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            h.append(char((v >> (8 * i)) & 0xff));
+    };
+    auto u16 = [&h](quint16 v) {
+        h.append(char(v & 0xff));
+        h.append(char(v >> 8));
+    };
+    h.append("RIFF");
+    u32(riffSize);
+    h.append("WAVEfmt ");
+    u32(16);
+    u16(1);
+    u16(channels);
+    u32(sampleRate);
+    u32(sampleRate * channels * bits / 8);
+    u16(quint16(channels * bits / 8));
+    u16(bits);
+    h.append("data");
+    u32(dataSize);
+    return h;
+}
+
+} // namespace
+
+class TestSound final : public QObject
+{
+    Q_OBJECT
+
+private:
+    void makeBadFiles()
+    {
+        QVERIFY(QDir(dir_.path()).mkdir(QStringLiteral("folder.wav")));
+        QCOMPARE(::mkfifo(QFile::encodeName(file("pipe.wav")).constData(), 0600), 0);
+        QVERIFY(writeBytes(file("empty.wav"), {}));
+        QVERIFY(writeBytes(file("text.wav"), "This is not a sound.\n"));
+        QVERIFY(writeBytes(file("truncated.wav"), riffHeader(36 + 4800, 1, 48000, 16, 4800).left(22)));
+        // Sizes far past the end of the file; the few bytes that are there are silence.
+        QVERIFY(writeBytes(file("absurd.wav"),
+                           riffHeader(0xFFFFFFF0u, 2, 48000, 16, 0xFFFFFFF0u) + QByteArray(64, 0)));
+        QVERIFY(writeBytes(file("channels.wav"),
+                           riffHeader(36 + 4800, 65535, 48000, 16, 4800) + QByteArray(4800, '\x40')));
+        QVERIFY(writeBytes(file("hugerate.wav"),
+                           riffHeader(36 + 4800, 1, 0x7FFFFFFFu, 16, 4800) + QByteArray(4800, '\x40')));
+        QVERIFY(writeBytes(file("zero.wav"), riffHeader(36, 1, 48000, 16, 0)));
+        QVERIFY(writeToneFile(file("tone.aiff"), {.container = WaveContainer::Aiff}));
+    }
+
+    QString file(const QString &name) const { return dir_.filePath(name); }
+
+    std::size_t now() const { return recorder_.frameAt(MonitorRecorder::Clock::now()); }
+
+    void play(const QString &path)
+    {
+        QCOMPARE(platform::PlaySoundA(QFile::encodeName(path).constData(), nullptr,
+                                      platform::SND_ASYNC),
+                 1);
+    }
+
+    // What the monitor heard from `from` until `seconds` later.
+    std::vector<float> recordFrom(std::size_t from, double seconds)
+    {
+        const auto to = from + static_cast<std::size_t>(seconds * rate);
+        if (!recorder_.waitUntil(to, std::chrono::milliseconds(int(seconds * 1000) + 3000)))
+            return {};
+        return recorder_.samples(from, to);
+    }
+
+    // Plays a tone file and checks the tone came through whole: right pitch, right length.
+    void expectTone(const QString &path, double frequency, double seconds, int slack = 3)
+    {
+        const std::size_t start = now();
+        play(path);
+        const std::vector<float> heard = recordFrom(start, seconds + 0.3);
+        const ToneSpan span = findTone(heard, frequency, rate);
+        QVERIFY2(span.windows > 0, "the tone was not heard");
+        QVERIFY2(std::abs(span.seconds(rate) - seconds) <= slack * window,
+                 qPrintable(QStringLiteral("heard %1 s of a %2 s tone")
+                                .arg(span.seconds(rate)).arg(seconds)));
+        // No gaps inside. One window may miss: a shared two-core machine under load can
+        // make the server skip a block; underruns are counted properly in bench/audio.
+        QVERIFY2(span.windows + 1 >= (span.last - span.first) / std::size_t(window * rate),
+                 "the tone has gaps");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        makeBadFiles();
+        QVERIFY2(recorder_.start(), "cannot record the test sink's monitor");
+    }
+
+    void nullNameIsRefused() { QCOMPARE(platform::PlaySoundA(nullptr, nullptr, platform::SND_ASYNC), 0); }
+
+    void encodings_data()
+    {
+        QTest::addColumn<WaveContainer>("container");
+        QTest::addColumn<WaveEncoding>("encoding");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("sampleRate");
+        QTest::addColumn<int>("slack"); // windows of 10 ms the length may be off by
+        using C = WaveContainer;
+        using E = WaveEncoding;
+        QTest::newRow("u8") << C::Wav << E::PcmU8 << 1 << 22050 << 3;
+        QTest::newRow("pcm16") << C::Wav << E::Pcm16 << 2 << 44100 << 3;
+        QTest::newRow("pcm24") << C::Wav << E::Pcm24 << 2 << 48000 << 3;
+        QTest::newRow("pcm32") << C::Wav << E::Pcm32 << 1 << 96000 << 3;
+        QTest::newRow("float") << C::Wav << E::Float << 2 << 44100 << 3;
+        QTest::newRow("double") << C::Wav << E::Double << 1 << 48000 << 3;
+        QTest::newRow("u-law") << C::Wav << E::ULaw << 1 << 8000 << 3;
+        QTest::newRow("a-law") << C::Wav << E::ALaw << 2 << 8000 << 3;
+        QTest::newRow("ima-adpcm") << C::Wav << E::ImaAdpcm << 2 << 22050 << 3;
+        QTest::newRow("ms-adpcm") << C::Wav << E::MsAdpcm << 1 << 11025 << 3;
+        // GSM's start-up smears its first windows.
+        QTest::newRow("gsm610") << C::Wav << E::Gsm610 << 1 << 8000 << 6;
+        QTest::newRow("g721") << C::Wav << E::G721 << 1 << 8000 << 3;
+        QTest::newRow("nms-adpcm") << C::Wav << E::NmsAdpcm << 1 << 8000 << 3;
+        QTest::newRow("extensible pcm16") << C::WavEx << E::Pcm16 << 2 << 48000 << 3;
+        QTest::newRow("extensible float") << C::WavEx << E::Float << 2 << 32000 << 3;
+        QTest::newRow("rifx") << C::Rifx << E::Pcm16 << 2 << 44100 << 3;
+        QTest::newRow("rf64") << C::Rf64 << E::Pcm24 << 2 << 48000 << 3;
+        QTest::newRow("wave64") << C::Wave64 << E::Pcm16 << 1 << 44100 << 3;
+        QTest::newRow("wave64 ima-adpcm") << C::Wave64 << E::ImaAdpcm << 1 << 16000 << 3;
+    }
+
+    void encodings()
+    {
+        QFETCH(WaveContainer, container);
+        QFETCH(WaveEncoding, encoding);
+        QFETCH(int, channels);
+        QFETCH(int, sampleRate);
+        QFETCH(int, slack);
+        const QString path = file(QStringLiteral("enc.wav"));
+        QVERIFY(writeToneFile(path, {container, encoding, channels, sampleRate, 1000.0, 0.3, 0.5}));
+        expectTone(path, 1000.0, 0.3, slack);
+    }
+
+    void channels_data()
+    {
+        QTest::addColumn<int>("channels");
+        for (int c = 1; c <= 8; ++c)
+            QTest::addRow("%d", c) << c;
+    }
+
+    // The mixdown keeps a tone that is in every channel at its own level: no clipping from
+    // summing, no loss from a channel left out.
+    void channels()
+    {
+        QFETCH(int, channels);
+        const QString path = file(QStringLiteral("ch.wav"));
+        QVERIFY(writeToneFile(path, {WaveContainer::WavEx, WaveEncoding::Pcm16, channels, 48000,
+                                     750.0, 0.3, 0.5}));
+        const std::size_t start = now();
+        play(path);
+        const std::vector<float> heard = recordFrom(start, 0.6);
+        const ToneSpan span = findTone(heard, 750.0, rate);
+        QVERIFY(std::abs(span.seconds(rate) - 0.3) <= 3 * window);
+        // The median window, so that a block the server skipped under load cannot decide.
+        std::vector<double> levels;
+        for (std::size_t at = span.first; at + 480 <= span.last; at += 480)
+            levels.push_back(toneAmplitude(heard.data() + at, 480, 750.0, rate));
+        std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
+        const double level = levels[levels.size() / 2];
+        QVERIFY2(std::abs(level - 0.5) < 0.08, qPrintable(QString::number(level)));
+    }
+
+    void rates_data()
+    {
+        QTest::addColumn<int>("sampleRate");
+        for (int r : {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000, 176400, 192000})
+            QTest::addRow("%d", r) << r;
+    }
+
+    void rates()
+    {
+        QFETCH(int, sampleRate);
+        const QString path = file(QStringLiteral("rate.wav"));
+        QVERIFY(writeToneFile(path, {WaveContainer::Wav, WaveEncoding::Pcm16, 1, sampleRate,
+                                     1200.0, 0.3, 0.5}));
+        expectTone(path, 1200.0, 0.3);
+    }
+
+    // A second call replaces the first: after the switch only the new sound is heard.
+    void secondCallCutsOffTheFirst()
+    {
+        const QString a = file(QStringLiteral("a.wav"));
+        const QString b = file(QStringLiteral("b.wav"));
+        QVERIFY(writeToneFile(a, {.frequency = 600.0, .seconds = 1.5}));
+        QVERIFY(writeToneFile(b, {.frequency = 1500.0, .seconds = 0.4}));
+        const std::size_t start = now();
+        play(a);
+        std::this_thread::sleep_for(200ms);
+        const std::size_t switchAt = now() - start;
+        play(b);
+        const std::vector<float> heard = recordFrom(start, 1.0);
+
+        const ToneSpan first = findTone(heard, 600.0, rate);
+        const ToneSpan second = findTone(heard, 1500.0, rate);
+        QVERIFY2(first.windows >= 10, "the first sound was not playing before the switch");
+        QVERIFY(std::abs(second.seconds(rate) - 0.4) <= 3 * window);
+        // The first sound stops where the second begins, give or take a window of fade.
+        QVERIFY(first.last <= second.first + std::size_t(window * rate));
+        QVERIFY(first.last <= switchAt + std::size_t(0.05 * rate));
+    }
+
+    void badFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("missing") << QStringLiteral("missing.wav");
+        QTest::newRow("empty name") << QString();
+        QTest::newRow("folder") << QStringLiteral("folder.wav");
+        QTest::newRow("named pipe") << QStringLiteral("pipe.wav");
+        QTest::newRow("device file") << QStringLiteral("/dev/zero");
+        QTest::newRow("empty file") << QStringLiteral("empty.wav");
+        QTest::newRow("text") << QStringLiteral("text.wav");
+        QTest::newRow("truncated header") << QStringLiteral("truncated.wav");
+        QTest::newRow("absurd sizes") << QStringLiteral("absurd.wav");
+        QTest::newRow("absurd channels") << QStringLiteral("channels.wav");
+        QTest::newRow("absurd rate") << QStringLiteral("hugerate.wav");
+        QTest::newRow("zero frames") << QStringLiteral("zero.wav");
+        QTest::newRow("aiff, not a wave file") << QStringLiteral("tone.aiff");
+    }
+
+    // A file that cannot be played still cuts off the sound before it, plays nothing, and
+    // leaves the next call working.
+    void badFiles()
+    {
+        QFETCH(QString, name);
+        const QString path = name.startsWith('/') || name.isEmpty() ? name : file(name);
+        QVERIFY(writeToneFile(file("a.wav"), {.frequency = 600.0, .seconds = 1.5}));
+        QVERIFY(writeToneFile(file("b.wav"), {.frequency = 1500.0, .seconds = 0.25}));
+
+        const std::size_t start = now();
+        play(file("a.wav"));
+        std::this_thread::sleep_for(200ms);
+        const std::size_t badAt = now() - start;
+        const auto before = std::chrono::steady_clock::now();
+        play(path);
+        QVERIFY(std::chrono::steady_clock::now() - before < 100ms);
+        std::this_thread::sleep_for(300ms);
+        const std::size_t goodAt = now() - start;
+        play(file("b.wav"));
+        const std::vector<float> heard = recordFrom(start, 1.1);
+
+        const ToneSpan first = findTone(heard, 600.0, rate);
+        QVERIFY2(first.windows >= 10, "the first sound was not playing");
+        QVERIFY(first.last <= badAt + std::size_t(0.05 * rate));
+        const std::size_t quietFrom = badAt + std::size_t(0.06 * rate);
+        QVERIFY2(rms(heard.data() + quietFrom, goodAt - quietFrom) < 0.001,
+                 "something played after the unplayable file");
+        const ToneSpan next = findTone(heard, 1500.0, rate);
+        QVERIFY2(std::abs(next.seconds(rate) - 0.25) <= 3 * window, "the next call was not heard");
+    }
+
+private:
+    QTemporaryDir dir_;
+    MonitorRecorder recorder_;
+};
+
+QTEST_GUILESS_MAIN(TestSound)
+
+#include "test_sound.moc"

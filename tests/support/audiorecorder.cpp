@@ -1,0 +1,151 @@
+#include "audiorecorder.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace bellboard::test {
+
+using namespace std::chrono_literals;
+
+MonitorRecorder::MonitorRecorder(QString source) : source_(std::move(source)) {}
+
+MonitorRecorder::~MonitorRecorder()
+{
+    stop();
+}
+
+bool MonitorRecorder::start(std::chrono::milliseconds timeout)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    const QByteArray device = "--device=" + source_.toLocal8Bit();
+    // A 5 ms fragment keeps the null sink rendering in small blocks.
+    const char *argv[] = {"parec",         device.constData(),      "--format=float32le",
+                          "--rate=48000",  "--channels=1",          "--latency-msec=5",
+                          "--raw",         nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    const int rc = posix_spawnp(&pid_, "parec", &actions, nullptr, const_cast<char **>(argv),
+                                environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        pid_ = -1;
+        return false;
+    }
+    reader_ = std::thread([this, fd = fds[0]] { readLoop(fd); });
+
+    // Settled once ten blocks in a row each brought at most 20 ms of sound.
+    const auto deadline = Clock::now() + timeout;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        int small = 0;
+        for (auto it = arrivals_.rbegin(); it != arrivals_.rend() && small < 10; ++it) {
+            const std::size_t begin = std::next(it) == arrivals_.rend() ? 0 : std::next(it)->first;
+            if (it->first - begin > rate / 50)
+                break;
+            ++small;
+        }
+        if (small >= 10)
+            return true;
+        if (ended_ || grew_.wait_until(lock, deadline) == std::cv_status::timeout)
+            return false;
+    }
+}
+
+void MonitorRecorder::stop()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    if (reader_.joinable())
+        reader_.join();
+}
+
+void MonitorRecorder::readLoop(int fd)
+{
+    std::vector<char> buffer(1 << 16);
+    std::size_t carry = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data() + carry, buffer.size() - carry);
+        const auto now = Clock::now();
+        if (got <= 0)
+            break;
+        const std::size_t bytes = carry + static_cast<std::size_t>(got);
+        const std::size_t whole = bytes / sizeof(float);
+        {
+            std::lock_guard lock(mutex_);
+            const std::size_t at = samples_.size();
+            samples_.resize(at + whole);
+            std::memcpy(samples_.data() + at, buffer.data(), whole * sizeof(float));
+            arrivals_.emplace_back(samples_.size(), now);
+        }
+        carry = bytes - whole * sizeof(float);
+        std::memmove(buffer.data(), buffer.data() + whole * sizeof(float), carry);
+        grew_.notify_all();
+    }
+    ::close(fd);
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    grew_.notify_all();
+}
+
+std::size_t MonitorRecorder::position() const
+{
+    std::lock_guard lock(mutex_);
+    return samples_.size();
+}
+
+bool MonitorRecorder::waitUntil(std::size_t frames, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mutex_);
+    return grew_.wait_for(lock, timeout, [&] { return ended_ || samples_.size() >= frames; })
+           && samples_.size() >= frames;
+}
+
+std::vector<float> MonitorRecorder::samples(std::size_t from, std::size_t to) const
+{
+    std::lock_guard lock(mutex_);
+    to = std::min(to, samples_.size());
+    from = std::min(from, to);
+    return {samples_.begin() + static_cast<std::ptrdiff_t>(from),
+            samples_.begin() + static_cast<std::ptrdiff_t>(to)};
+}
+
+MonitorRecorder::Clock::time_point MonitorRecorder::timeOf(std::size_t frame) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = std::upper_bound(arrivals_.begin(), arrivals_.end(), frame,
+                               [](std::size_t f, const auto &a) { return f < a.first; });
+    if (it == arrivals_.end())
+        return Clock::time_point::max();
+    const auto early = std::chrono::duration<double>(double(it->first - frame) / rate);
+    return it->second - std::chrono::duration_cast<Clock::duration>(early);
+}
+
+std::size_t MonitorRecorder::frameAt(Clock::time_point when) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = std::lower_bound(arrivals_.begin(), arrivals_.end(), when,
+                               [](const auto &a, Clock::time_point t) { return a.second < t; });
+    if (it == arrivals_.end())
+        return samples_.size();
+    const double back = std::chrono::duration<double>(it->second - when).count() * rate;
+    return it->first - std::min(it->first, static_cast<std::size_t>(back));
+}
+
+} // namespace bellboard::test

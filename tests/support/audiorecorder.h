@@ -1,0 +1,58 @@
+#pragma once
+
+// Records the test sink's monitor with parec, as mono float at 48 kHz, and remembers when
+// each block arrived, so a test can tell what was heard and a benchmark when.
+
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace bellboard::test {
+
+class MonitorRecorder final
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int rate = 48000;
+
+    explicit MonitorRecorder(QString source = QStringLiteral("bellboard_test.monitor"));
+    ~MonitorRecorder();
+    MonitorRecorder(const MonitorRecorder &) = delete;
+    MonitorRecorder &operator=(const MonitorRecorder &) = delete;
+
+    // Starts parec and waits until the sink delivers small blocks in real time (a null sink
+    // that was idle first finishes a block of up to two seconds). False if it never does.
+    bool start(std::chrono::milliseconds timeout = std::chrono::milliseconds(6000));
+    void stop();
+
+    // Frames recorded so far.
+    std::size_t position() const;
+    // Waits until `frames` have been recorded; false on timeout or when parec ended.
+    bool waitUntil(std::size_t frames, std::chrono::milliseconds timeout);
+    // What was recorded from frame `from` up to `to`.
+    std::vector<float> samples(std::size_t from, std::size_t to) const;
+    // The moment frame `frame` was played by the sink, estimated from block arrival times.
+    Clock::time_point timeOf(std::size_t frame) const;
+    // The frame that the sink was playing at `when` (the inverse of timeOf).
+    std::size_t frameAt(Clock::time_point when) const;
+
+private:
+    void readLoop(int fd);
+
+    QString source_;
+    int pid_ = -1;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::condition_variable grew_;
+    std::vector<float> samples_;
+    std::vector<std::pair<std::size_t, Clock::time_point>> arrivals_; // end frame, time
+    bool ended_ = false;
+};
+
+} // namespace bellboard::test

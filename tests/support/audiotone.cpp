@@ -1,0 +1,86 @@
+#include "audiotone.h"
+
+#include <QFile>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace bellboard::test {
+
+namespace {
+
+int containerFormat(WaveContainer c)
+{
+    switch (c) {
+    case WaveContainer::Wav: return SF_FORMAT_WAV;
+    case WaveContainer::WavEx: return SF_FORMAT_WAVEX;
+    case WaveContainer::Rifx: return SF_FORMAT_WAV | SF_ENDIAN_BIG;
+    case WaveContainer::Rf64: return SF_FORMAT_RF64;
+    case WaveContainer::Wave64: return SF_FORMAT_W64;
+    case WaveContainer::Aiff: return SF_FORMAT_AIFF;
+    }
+    return 0;
+}
+
+int encodingFormat(WaveEncoding e)
+{
+    switch (e) {
+    case WaveEncoding::PcmU8: return SF_FORMAT_PCM_U8;
+    case WaveEncoding::Pcm16: return SF_FORMAT_PCM_16;
+    case WaveEncoding::Pcm24: return SF_FORMAT_PCM_24;
+    case WaveEncoding::Pcm32: return SF_FORMAT_PCM_32;
+    case WaveEncoding::Float: return SF_FORMAT_FLOAT;
+    case WaveEncoding::Double: return SF_FORMAT_DOUBLE;
+    case WaveEncoding::ULaw: return SF_FORMAT_ULAW;
+    case WaveEncoding::ALaw: return SF_FORMAT_ALAW;
+    case WaveEncoding::ImaAdpcm: return SF_FORMAT_IMA_ADPCM;
+    case WaveEncoding::MsAdpcm: return SF_FORMAT_MS_ADPCM;
+    case WaveEncoding::Gsm610: return SF_FORMAT_GSM610;
+    case WaveEncoding::G721: return SF_FORMAT_G721_32;
+    case WaveEncoding::NmsAdpcm: return SF_FORMAT_NMS_ADPCM_32;
+    case WaveEncoding::Mp3: return SF_FORMAT_MPEG_LAYER_III;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool writeToneFile(const QString &path, const ToneSpec &spec)
+{
+    SF_INFO info{};
+    info.samplerate = spec.rate;
+    info.channels = spec.channels;
+    info.format = containerFormat(spec.container) | encodingFormat(spec.encoding);
+    if (!sf_format_check(&info))
+        return false;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (file == nullptr)
+        return false;
+    const auto frames = static_cast<sf_count_t>(std::llround(spec.seconds * spec.rate));
+    std::vector<float> block(static_cast<size_t>(1024 * spec.channels));
+    bool ok = true;
+    for (sf_count_t done = 0; ok && done < frames;) {
+        const sf_count_t n = std::min<sf_count_t>(1024, frames - done);
+        for (sf_count_t i = 0; i < n; ++i) {
+            const double t = static_cast<double>(done + i) / spec.rate;
+            const auto v = static_cast<float>(
+                spec.amplitude * std::sin(2.0 * std::numbers::pi * spec.frequency * t));
+            for (int c = 0; c < spec.channels; ++c)
+                block[static_cast<size_t>(i * spec.channels + c)] = v;
+        }
+        ok = sf_writef_float(file, block.data(), n) == n;
+        done += n;
+    }
+    return sf_close(file) == 0 && ok;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+} // namespace bellboard::test

@@ -1,0 +1,34 @@
+#pragma once
+
+// Wave files with a pure tone in them, written with libsndfile, for tests that play sound.
+
+#include <QString>
+
+namespace bellboard::test {
+
+// Aiff is not a wave file: for tests of files that must be refused.
+enum class WaveContainer { Wav, WavEx, Rifx, Rf64, Wave64, Aiff };
+
+enum class WaveEncoding {
+    PcmU8, Pcm16, Pcm24, Pcm32, Float, Double, ULaw, ALaw, ImaAdpcm, MsAdpcm, Gsm610, G721,
+    NmsAdpcm, Mp3
+};
+
+struct ToneSpec
+{
+    WaveContainer container = WaveContainer::Wav;
+    WaveEncoding encoding = WaveEncoding::Pcm16;
+    int channels = 1;
+    int rate = 48000;
+    double frequency = 1000.0;
+    double seconds = 0.3;
+    double amplitude = 0.5; // the same tone, in phase, in every channel
+};
+
+// Writes the tone; false when libsndfile cannot write that container, encoding and shape.
+bool writeToneFile(const QString &path, const ToneSpec &spec);
+
+// Writes `bytes` as they are: for files that are meant to be broken.
+bool writeBytes(const QString &path, const QByteArray &bytes);
+
+} // namespace bellboard::test
