@@ -50,7 +50,6 @@ QFont headingFont()
 Form2::Form2(MainWindow &main)
 {
     setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QStringLiteral("About Bellboard"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
@@ -68,10 +67,11 @@ Form2::Form2(MainWindow &main)
     m_command1->setObjectName(QStringLiteral("Command1"));
     m_command1->setGeometry(kOk);
     m_command1->setPicture(QPixmap(QStringLiteral(":/pictures/face.bmp")));
+    // Not the default button: Enter presses it only while it has the focus.
     m_command1->setDefault(false);
     connect(m_command1, &QPushButton::clicked, this, &QDialog::accept);
 
-    m_label1 = new QLabel(QStringLiteral("Bellboard"), this);
+    m_label1 = new QLabel(this);
     m_label1->setObjectName(QStringLiteral("Label1"));
     m_label1->setGeometry(kHeading);
     m_label1->setFont(headingFont());
