@@ -276,7 +276,7 @@ private slots:
         QApplication::setActiveWindow(b.form.get());
         QVERIFY(QTest::qWaitForWindowActive(b.form.get()));
         QTest::keyClick(b.form.get(), Qt::Key_C, Qt::AltModifier);
-        QCOMPARE(b.module.padPaths[3], QString());
+        QTRY_COMPARE(b.module.padPaths[3], QString()); // an access key clicks a moment later
         QCOMPARE(b.form->Label1(3)->text(), QString());
     }
 
@@ -296,7 +296,7 @@ private slots:
         QCOMPARE(preset.size(), 48);
 
         QCOMPARE(shown[0], QStringLiteral("Be"));
-        QCOMPARE(shown[31], caption.left(32));
+        QCOMPARE(shown[31], caption);              // whole on its last full tick
         QCOMPARE(shown[32], QString());             // the caption's 33 ticks end empty
         QCOMPARE(shown[33], QStringLiteral("By"));
         QCOMPARE(shown[33 + 27], credit);           // shown whole on its last full tick
@@ -340,7 +340,7 @@ private slots:
         QCOMPARE(last, QStringLiteral("Preset is: Untitled") + blanks(29));
         for (int t = 0; t < 1 + 33 + 29 + 20; ++t)
             b.form->marqueeTick();
-        QCOMPARE(b.form->Display()->text(), QStringLiteral("Preset is: Party    "));
+        QCOMPARE(b.form->Display()->text(), QStringLiteral("Preset is: Party") + blanks(5));
     }
 
     void clearingLeavesTheMarqueeAlone()
