@@ -1,6 +1,7 @@
 #include "app/dialogs.h"
 
 #include <QCoreApplication>
+#include <QFont>
 #include <QMessageBox>
 #include <QPalette>
 #include <QWidget>
@@ -17,6 +18,18 @@ void showMessage(const QString &text)
 void processPendingEvents()
 {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+QFont windowFont(qreal pointSize, bool bold)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(pointSize);
+    if (bold)
+        font.setWeight(QFont::Bold);
+    return font;
 }
 
 void setBackgroundPicture(QWidget *window, const QPixmap &picture)

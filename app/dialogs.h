@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QFont;
 class QPixmap;
 class QWidget;
 
@@ -17,6 +18,9 @@ void processPendingEvents();
 
 // Gives a dialog the main window's background picture.
 void setBackgroundPicture(QWidget *window, const QPixmap &picture);
+
+// The program's font: "MS Sans Serif" where the system has it, else a close sans serif.
+QFont windowFont(qreal pointSize = 8, bool bold = false);
 
 // Twips to pixels at 96 dpi; every layout value is a whole number of pixels.
 constexpr int px(int twips)

@@ -40,6 +40,7 @@ Form4::Form4(Module1 &module, MainWindow &main)
     , m_main(main)
 {
     setObjectName(QStringLiteral("Form4"));
+    setFont(windowFont());
     setWindowTitle(QStringLiteral("Presets"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowCloseButtonHint);
@@ -49,7 +50,7 @@ Form4::Form4(Module1 &module, MainWindow &main)
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(twips(525, 105, 1905, 330));
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    QFont bold(QStringLiteral("MS Sans Serif"), 12, QFont::Bold);
+    const QFont bold = windowFont(12, true);
     Label1->setFont(bold);
     Label1->setAutoFillBackground(false);
 

@@ -22,29 +22,6 @@ const QRect kOk(px(1980), px(1620), px(735), px(270));
 // Keeps a grown heading off the window's edges.
 constexpr int kEdge = 4;
 
-QStringList sansFamilies()
-{
-    return {QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-            QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
-}
-
-QFont windowFont()
-{
-    QFont font;
-    font.setFamilies(sansFamilies());
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSize(8);
-    return font;
-}
-
-QFont headingFont()
-{
-    QFont font = windowFont();
-    font.setPointSize(24);
-    font.setWeight(QFont::Bold);
-    return font;
-}
-
 } // namespace
 
 Form2::Form2(MainWindow &main)
@@ -74,7 +51,7 @@ Form2::Form2(MainWindow &main)
     m_label1 = new QLabel(this);
     m_label1->setObjectName(QStringLiteral("Label1"));
     m_label1->setGeometry(kHeading);
-    m_label1->setFont(headingFont());
+    m_label1->setFont(windowFont(24, true));
     m_label1->setTextFormat(Qt::PlainText);
     m_label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_label1->setAutoFillBackground(false);

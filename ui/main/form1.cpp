@@ -45,24 +45,6 @@ QPoint padCell(int i)
     return {105 + 3255 * column, 210 + 315 * row};
 }
 
-QFont windowFont()
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSize(8);
-    return font;
-}
-
-QFont displayFont()
-{
-    QFont font = windowFont();
-    font.setPointSizeF(9.75);
-    font.setWeight(QFont::Bold);
-    return font;
-}
-
 PictureButton *toolButton(QWidget *parent, const char *name, const QString &caption, int left,
                           int width, int height)
 {
@@ -135,7 +117,7 @@ void Form1::buildLayout()
     m_display = new MarqueeLabel(this);
     m_display->setObjectName(QStringLiteral("Display"));
     m_display->setGeometry(px(5250), px(kToolTop), px(2955), px(315));
-    m_display->setFont(displayFont());
+    m_display->setFont(windowFont(9.75, true));
     m_display->setFrameShape(QFrame::Box);
     m_display->setLineWidth(1);
     m_display->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
