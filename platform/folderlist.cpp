@@ -55,7 +55,7 @@ bool wanted(const QString &name, FolderLister::Kind kind, const QString &suffix)
 
 #if defined(Q_OS_WIN)
 
-Result read(const QString &folder, FolderLister::Kind kind, const QString &suffix,
+Result readFolder(const QString &folder, FolderLister::Kind kind, const QString &suffix,
             const std::atomic<bool> &cancelled)
 {
     Result r;
@@ -78,7 +78,7 @@ Result read(const QString &folder, FolderLister::Kind kind, const QString &suffi
 
 #else
 
-Result read(const QString &folder, FolderLister::Kind kind, const QString &suffix,
+Result readFolder(const QString &folder, FolderLister::Kind kind, const QString &suffix,
             const std::atomic<bool> &cancelled)
 {
     Result r;
@@ -174,7 +174,7 @@ void FolderLister::list(const QString &folder)
     job->owner = this;
     m_job = job;
     std::thread([job, folder, kind = m_kind, suffix = m_suffix] {
-        Result r = read(folder, kind, suffix, job->cancelled);
+        Result r = readFolder(folder, kind, suffix, job->cancelled);
         if (job->cancelled)
             return;
         sortNames(r.names);
