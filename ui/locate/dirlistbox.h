@@ -33,6 +33,8 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // Levels show by indentation alone; nothing here folds, so no fold arrows.
+    void drawBranches(QPainter *, const QRect &, const QModelIndex &) const override {}
 
 private:
     void open(QTreeWidgetItem *item);
