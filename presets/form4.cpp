@@ -53,6 +53,10 @@ Form4::Form4(Module1 &module, MainWindow &main)
     const QFont bold = windowFont(12, true);
     Label1->setFont(bold);
     Label1->setAutoFillBackground(false);
+    // Light text: the borrowed background is dark.
+    QPalette titlePalette = Label1->palette();
+    titlePalette.setColor(QPalette::WindowText, Qt::white);
+    Label1->setPalette(titlePalette);
 
     Text1 = new QLineEdit(QStringLiteral("Untitled"), this);
     Text1->setObjectName(QStringLiteral("Text1"));
