@@ -100,13 +100,9 @@ int writeAll(int fd, const QByteArray &data)
     return 0;
 }
 
-// One line as read, without its LF, into a pad's path.
+// One line as read, without its line end, into a pad's path.
 int takeLine(QByteArray &line, QString &path)
 {
-    if (line.endsWith('\r'))
-        line.chop(1);
-    if (line.size() > kMaxLineBytes)
-        return BadRecordLength;
     if (line.contains('\0'))
         return BadFileMode;
     path = platform::decodePath(line);
@@ -114,11 +110,13 @@ int takeLine(QByteArray &line, QString &path)
     return NoError;
 }
 
+// A line ends at CR LF, at LF alone or at CR alone, as files from any system have them.
 int readLines(int fd, const QByteArray &file, PadPaths &paths)
 {
     char buf[16 * 1024];
     QByteArray line;
     int pad = 0;
+    bool afterCr = false; // an LF right after a CR belongs to the same line end
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
@@ -136,17 +134,24 @@ int readLines(int fd, const QByteArray &file, PadPaths &paths)
             return pad < kPadCount ? InputPastEnd : NoError;
         }
         for (ssize_t i = 0; i < n;) {
-            const auto *end = static_cast<const char *>(std::memchr(buf + i, '\n', size_t(n - i)));
-            const qsizetype take = end ? end - (buf + i) : n - i;
-            // Bounded before appending, so no file can make a line grow without limit;
-            // the one extra byte is room for the CR of a CR LF.
-            if (line.size() + take > kMaxLineBytes + 1)
+            if (afterCr) {
+                afterCr = false;
+                if (buf[i] == '\n') {
+                    ++i;
+                    continue;
+                }
+            }
+            ssize_t end = i;
+            while (end < n && buf[end] != '\n' && buf[end] != '\r')
+                ++end;
+            // Bounded before appending, so no file can make a line grow without limit.
+            if (line.size() + (end - i) > kMaxLineBytes)
                 return BadRecordLength;
-            line.append(buf + i, take);
-            i += take;
-            if (!end)
+            line.append(buf + i, end - i);
+            if (end == n)
                 break;
-            ++i;
+            afterCr = buf[end] == '\r';
+            i = end + 1;
             if (const int err = takeLine(line, paths[pad]))
                 return err;
             if (++pad == kPadCount)
@@ -172,7 +177,7 @@ int writePresetFile(const QString &path, const PadPaths &paths)
     QByteArray content;
     for (const QString &p : paths) {
         const QByteArray line = platform::encodePath(p);
-        if (line.size() > kMaxLineBytes || line.contains('\n') || line.contains('\0'))
+        if (line.size() > kMaxLineBytes || line.contains('\n') || line.contains('\r') || line.contains('\0'))
             return BadRecordLength;
         content += line;
         content += "\r\n";

@@ -42,8 +42,9 @@ QString presetPath(const QString &name);
 // Returns NoError or the error number.
 int writePresetFile(const QString &path, const PadPaths &paths);
 
-// Reads up to 54 lines of `path` into `paths`, entry by entry. On failure the entries read
-// so far stay filled and the others are left as they were. Returns NoError or the number.
+// Reads up to 54 lines of `path` into `paths`, entry by entry; a line ends at CR LF, LF or
+// CR alone. On failure the entries read so far stay filled and the others are left as they
+// were. Returns NoError or the number.
 int readPresetFile(const QString &path, PadPaths &paths);
 
 // Deletes the preset file at `path`. A read-only preset is not deleted (75).

@@ -1,5 +1,5 @@
 // The presets dialog: its look, its list, its name field and its three buttons.
-#include "messages.h"
+#include "support/messages.h"
 #include "support/fakemainwindow.h"
 
 #include "app/picturebutton.h"

@@ -132,7 +132,6 @@ private slots:
         QTest::newRow("commas") << QStringList{"/a,b/c,d.wav", ",", "x,,y.wav"};
         QTest::newRow("quotes") << QStringList{"\"/q\".wav", "it's.wav", "\"\""};
         QTest::newRow("non-UTF-8 bytes") << QStringList{nonUtf8("/x/\xff\xfe.wav"), nonUtf8("/x/\xe9t\xe9.wav")};
-        QTest::newRow("CR inside and at the end") << QStringList{"/a\rb.wav", "/c.wav\r"};
         QTest::newRow("every pad") << QStringList(54, QStringLiteral("/snd/all.wav"));
         QTest::newRow("longest line") << QStringList{QString(kMaxLineBytes, QLatin1Char('p'))};
     }
@@ -177,8 +176,13 @@ private slots:
             << crlfs(53) + "/last.wav" << int(NoError) << (QStringList(53, QString()) << "/last.wav");
         QTest::newRow("10th line without line end: still 62")
             << lines10.chopped(2) << int(InputPastEnd) << first10;
-        QTest::newRow("CR alone is no line end")
-            << QByteArray("/a.wav\r/b.wav\r") << int(InputPastEnd) << QStringList{"/a.wav\r/b.wav"};
+        QTest::newRow("CR alone ends a line")
+            << QByteArray("/a.wav\r/b.wav\r") + QByteArray(52, '\r') << int(NoError) << QStringList{"/a.wav", "/b.wav"};
+        QTest::newRow("CR alone, short: 62")
+            << QByteArray("/a.wav\r/b.wav\r") << int(InputPastEnd) << QStringList{"/a.wav", "/b.wav"};
+        QTest::newRow("CR, LF and CR LF mixed, an LF right after a CR is one line end")
+            << QByteArray("/a.wav\r\r\n/c.wav\n\r/e.wav\r\n") + crlfs(49) << int(NoError)
+            << QStringList{"/a.wav", "", "/c.wav", "", "/e.wav"};
         QTest::newRow("line over 64 KiB: 59, earlier lines kept")
             << QByteArray("/a.wav\r\n/b.wav\r\n") + QByteArray(kMaxLineBytes + 1, 'x') + "\r\n" + crlfs(51)
             << int(BadRecordLength) << QStringList{"/a.wav", "/b.wav"};
@@ -243,6 +247,7 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::newRow("line feed") << "/a\nb.wav";
+        QTest::newRow("carriage return") << "/a\rb.wav";
         QTest::newRow("NUL") << QString("/a") + QChar(0) + "b.wav";
         QTest::newRow("over 64 KiB") << QString(kMaxLineBytes + 1, QLatin1Char('p'));
     }

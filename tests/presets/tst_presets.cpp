@@ -1,5 +1,5 @@
 // savePreset, loadPreset and refreshPads against the pad controls of a main window.
-#include "messages.h"
+#include "support/messages.h"
 #include "support/fakemainwindow.h"
 
 #include "platform/programinfo.h"
