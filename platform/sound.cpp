@@ -14,6 +14,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <time.h>
 #include <vector>
 #include <semaphore.h>
 
@@ -44,6 +45,7 @@ constexpr std::size_t prefillFrames = 1024;
 constexpr double fadeSeconds = 0.003;
 constexpr double periodSeconds = 0.008;
 constexpr int fallbackRate = 48000;
+constexpr int idleSeconds = 10;
 
 struct Voice final
 {
@@ -181,7 +183,11 @@ private:
     void control()
     {
         for (;;) {
-            while (sem_wait(&wake_) != 0 && errno == EINTR) {
+            if (!waitForWork() && device_ != 0 && live_.empty()) {
+                // Quiet for a while: an open device costs CPU every period, so let it go;
+                // the next sound opens it again.
+                closeDevice();
+                continue;
             }
             reclaimRetired();
             if (warm_.exchange(false, std::memory_order_acq_rel))
@@ -194,6 +200,25 @@ private:
             if (ensureDevice())
                 start(request->path, request->generation);
             delete request;
+        }
+    }
+
+    // False when nothing happened for idleSeconds while the device was open.
+    bool waitForWork()
+    {
+        if (device_ == 0 || !live_.empty()) {
+            while (sem_wait(&wake_) != 0 && errno == EINTR) {
+            }
+            return true;
+        }
+        timespec until{};
+        clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_sec += idleSeconds;
+        for (;;) {
+            if (sem_timedwait(&wake_, &until) == 0)
+                return true;
+            if (errno != EINTR)
+                return false;
         }
     }
 
@@ -239,6 +264,9 @@ private:
             return true;
         if (!sdlUp_) {
             SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+            // Where the system allows it (rtkit, or the right limits), a late audio thread
+            // is what turns into a gap at the speakers.
+            SDL_SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
             SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Bellboard");
             SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Pads");
             if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
