@@ -13,6 +13,7 @@ struct EngineStats
     std::uint64_t underruns = 0;   // periods in which a playing sound ran out of decoded data
     std::uint64_t started = 0;     // sounds that reached the device
     std::uint64_t deviceOpens = 0; // times the device was (re)opened
+    std::uint64_t holds = 0;       // times a quiet device was stopped while kept open
     int deviceRate = 0;            // 0 while no device is open
     int periodFrames = 0;
 };

@@ -11,6 +11,7 @@
 #include <bit>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -45,7 +46,11 @@ constexpr std::size_t prefillFrames = 1024;
 constexpr double fadeSeconds = 0.003;
 constexpr double periodSeconds = 0.008;
 constexpr int fallbackRate = 48000;
-constexpr int idleSeconds = 10;
+// Quiet this long, the device is held (see hold()).
+constexpr auto holdAfter = 2s;
+// How soon after a sound started on a held device the controller checks that the device
+// survived being let go.
+constexpr auto recheckAfter = 100ms;
 
 struct Voice final
 {
@@ -166,6 +171,7 @@ public:
         s.underruns = underruns_.load(std::memory_order_relaxed);
         s.started = started_.load(std::memory_order_relaxed);
         s.deviceOpens = deviceOpens_.load(std::memory_order_relaxed);
+        s.holds = holds_.load(std::memory_order_relaxed);
         s.deviceRate = publishedRate_.load(std::memory_order_relaxed);
         s.periodFrames = publishedPeriod_.load(std::memory_order_relaxed);
         return s;
@@ -183,43 +189,98 @@ private:
     void control()
     {
         for (;;) {
-            if (!waitForWork() && device_ != 0 && live_.empty()) {
-                // Quiet for a while: an open device costs CPU every period, so let it go;
-                // the next sound opens it again.
-                closeDevice();
+            const bool woken = waitForWork();
+            reclaimRetired();
+            if (!woken && recheck_) {
+                recheck();
                 continue;
             }
-            reclaimRetired();
+            if (!woken && device_ != 0 && live_.empty() && !held_) {
+                hold();
+                continue;
+            }
             if (warm_.exchange(false, std::memory_order_acq_rel))
                 ensureDevice();
             Request *request = pendingRequest_.exchange(nullptr, std::memory_order_acq_rel);
             if (request == nullptr)
                 continue;
-            for (Voice *voice : live_)
-                voice->cancelled.store(true, std::memory_order_relaxed);
-            if (ensureDevice())
-                start(request->path, request->generation);
+            play(request->path, request->generation);
             delete request;
         }
     }
 
-    // False when nothing happened for idleSeconds while the device was open.
+    void play(const std::string &path, std::uint64_t generation)
+    {
+        for (Voice *voice : live_)
+            voice->cancelled.store(true, std::memory_order_relaxed);
+        const bool wasHeld = held_;
+        if (!ensureDevice())
+            return;
+        start(path, generation);
+        if (wasHeld) {
+            recheck_ = Request{path, generation};
+            recheckAt_ = std::chrono::steady_clock::now() + recheckAfter;
+        }
+    }
+
+    // A held device cannot notice that its server went away until it runs again, and then
+    // the sound that woke it is lost; play that sound once more on a fresh device.
+    void recheck()
+    {
+        const Request request = std::move(*recheck_);
+        recheck_.reset();
+        if (device_ != 0 && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED
+            && request.generation == requested_.load(std::memory_order_acquire))
+            play(request.path, request.generation);
+    }
+
+    // False on a timeout: holdAfter of quiet with the device open and running, or the
+    // time for a recheck.
     bool waitForWork()
     {
-        if (device_ == 0 || !live_.empty()) {
+        using std::chrono::steady_clock;
+        std::optional<steady_clock::time_point> deadline;
+        if (recheck_)
+            deadline = recheckAt_;
+        else if (device_ != 0 && live_.empty() && !held_)
+            deadline = steady_clock::now() + holdAfter;
+        if (!deadline) {
             while (sem_wait(&wake_) != 0 && errno == EINTR) {
             }
             return true;
         }
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::max(steady_clock::duration::zero(), *deadline - steady_clock::now()));
         timespec until{};
         clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_sec += idleSeconds;
+        const long long ns = until.tv_nsec + wait.count() % 1000000000;
+        until.tv_sec += static_cast<time_t>(wait.count() / 1000000000 + ns / 1000000000);
+        until.tv_nsec = static_cast<long>(ns % 1000000000);
         for (;;) {
             if (sem_timedwait(&wake_, &until) == 0)
                 return true;
             if (errno != EINTR)
                 return false;
         }
+    }
+
+    // Quiet: stop SDL's audio thread by holding its lock. It then neither renders nor writes,
+    // the server lets the stream run dry, and the process costs nothing; pausing would not
+    // help, as SDL 2 keeps writing silence every period to a paused device. Letting go of the
+    // lock is much quicker than opening the device again.
+    void hold()
+    {
+        SDL_LockAudioDevice(device_);
+        held_ = true;
+        holds_.fetch_add(1, std::memory_order_relaxed);
+    }
+
+    void letGo()
+    {
+        if (!held_)
+            return;
+        held_ = false;
+        SDL_UnlockAudioDevice(device_);
     }
 
     void start(const std::string &path, std::uint64_t generation)
@@ -260,8 +321,10 @@ private:
             closeDevice();
             stopSdl();
         }
-        if (device_ != 0)
+        if (device_ != 0) {
+            letGo();
             return true;
+        }
         if (!sdlUp_) {
             SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
             // Where the system allows it (rtkit, or the right limits), a late audio thread
@@ -306,6 +369,7 @@ private:
 
     void closeDevice()
     {
+        letGo(); // closing joins SDL's audio thread, which waits for the lock
         SDL_CloseAudioDevice(device_); // joins SDL's audio thread: the callback is done
         device_ = 0;
         publishedRate_.store(0, std::memory_order_relaxed);
@@ -407,12 +471,16 @@ private:
     std::atomic<std::uint64_t> underruns_{0};
     std::atomic<std::uint64_t> started_{0};
     std::atomic<std::uint64_t> deviceOpens_{0};
+    std::atomic<std::uint64_t> holds_{0};
     std::atomic<int> publishedRate_{0};
     std::atomic<int> publishedPeriod_{0};
 
     // The controller's.
     bool sdlUp_ = false;
     SDL_AudioDeviceID device_ = 0;
+    bool held_ = false;
+    std::optional<Request> recheck_;
+    std::chrono::steady_clock::time_point recheckAt_;
     int rate_ = fallbackRate;
     std::vector<Voice *> live_;
 

@@ -94,6 +94,20 @@ private slots:
         QCOMPARE(platform::audio::engineStats().deviceOpens, opens + 1);
     }
 
+    // Quiet, the engine keeps the device but stops it; that device cannot see the server go.
+    void serverRestartWhileQuietIsSurvived()
+    {
+        QVERIFY(heard());
+        const auto holds = platform::audio::engineStats().holds;
+        QTRY_VERIFY_WITH_TIMEOUT(platform::audio::engineStats().holds > holds, 5000);
+        const auto opens = platform::audio::engineStats().deviceOpens;
+        QVERIFY(server("stop"));
+        std::this_thread::sleep_for(200ms);
+        QVERIFY(server("start"));
+        QVERIFY(heard());
+        QCOMPARE(platform::audio::engineStats().deviceOpens, opens + 1);
+    }
+
     void cleanupTestCase() { server("stop"); }
 
 private:
