@@ -1,4 +1,5 @@
 // The presets dialog: its look, its list, its name field and its three buttons.
+#include "support/files.h"
 #include "support/messages.h"
 #include "support/fakemainwindow.h"
 
@@ -16,30 +17,11 @@
 #include <QTimer>
 
 using namespace bellboard;
+using namespace bellboard::test;
 using bellboard::test::FakeMainWindow;
 using bellboard::test::MessageCatcher;
 
 namespace {
-
-QByteArray crlfs(int n)
-{
-    QByteArray out;
-    for (int i = 0; i < n; ++i)
-        out += "\r\n";
-    return out;
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 QStringList items(const QListWidget *list)
 {

@@ -2,6 +2,7 @@
 #include "platform/pathcodec.h"
 #include "platform/programinfo.h"
 #include "presets/presetfile.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -18,16 +19,9 @@
 #include <unistd.h>
 
 using namespace bellboard;
+using namespace bellboard::test;
 
 namespace {
-
-QByteArray crlfs(int n)
-{
-    QByteArray out;
-    for (int i = 0; i < n; ++i)
-        out += "\r\n";
-    return out;
-}
 
 // The first entries of a board; the rest are empty.
 PadPaths board(const QStringList &first)
@@ -41,27 +35,6 @@ PadPaths board(const QStringList &first)
 QStringList asList(const PadPaths &paths)
 {
     return QStringList(paths.begin(), paths.end());
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-// Every name in a folder, hidden ones included, to see what a save leaves behind.
-QStringList entries(const QString &folder)
-{
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                               | QDir::NoDotAndDotDot);
-    names.sort();
-    return names;
 }
 
 QString nonUtf8(const char *bytes)

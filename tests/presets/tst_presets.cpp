@@ -1,4 +1,5 @@
 // savePreset, loadPreset and refreshPads against the pad controls of a main window.
+#include "support/files.h"
 #include "support/messages.h"
 #include "support/fakemainwindow.h"
 
@@ -12,30 +13,11 @@
 #include <QTimer>
 
 using namespace bellboard;
+using namespace bellboard::test;
 using bellboard::test::FakeMainWindow;
 using bellboard::test::MessageCatcher;
 
 namespace {
-
-QByteArray crlfs(int n)
-{
-    QByteArray out;
-    for (int i = 0; i < n; ++i)
-        out += "\r\n";
-    return out;
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // Every pad obeys the display rule: label from the path, caption ">" or "...".
 QString ruleBroken(const Module1 &m, const FakeMainWindow &w)

@@ -77,10 +77,4 @@ bool writeToneFile(const QString &path, const ToneSpec &spec)
     return sf_close(file) == 0 && ok;
 }
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 } // namespace bellboard::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/files.h" // writeBytes
+
 // Wave files with a pure tone in them, written with libsndfile, for tests that play sound.
 
 #include <QString>
@@ -28,7 +30,5 @@ struct ToneSpec
 // Writes the tone; false when libsndfile cannot write that container, encoding and shape.
 bool writeToneFile(const QString &path, const ToneSpec &spec);
 
-// Writes `bytes` as they are: for files that are meant to be broken.
-bool writeBytes(const QString &path, const QByteArray &bytes);
 
 } // namespace bellboard::test
