@@ -14,6 +14,7 @@ struct EngineStats
     std::uint64_t started = 0;     // sounds that reached the device
     std::uint64_t deviceOpens = 0; // times the device was (re)opened
     std::uint64_t holds = 0;       // times a quiet device was stopped while kept open
+    bool held = false;             // the device is open but stopped, as nothing plays
     int deviceRate = 0;            // 0 while no device is open
     int periodFrames = 0;
 };

@@ -17,12 +17,13 @@
 #include <thread>
 #include <time.h>
 #include <vector>
+#include <sched.h>
 #include <semaphore.h>
 
 // Threads:
 //  - the caller (the window thread) only drops a request into a slot and bumps a counter;
-//  - the controller thread owns SDL: opens, checks and reopens the device, and starts
-//    one decoder thread per sound;
+//  - the controller thread owns SDL: opens, checks and reopens the device, holds it while
+//    nothing plays, and starts one decoder thread per sound;
 //  - a decoder thread opens and decodes its file into the sound's ring buffer, so a file
 //    that stalls holds up nothing but its own thread;
 //  - SDL's audio thread runs the callback, which only reads rings and swaps pointers.
@@ -46,11 +47,14 @@ constexpr std::size_t prefillFrames = 1024;
 constexpr double fadeSeconds = 0.003;
 constexpr double periodSeconds = 0.008;
 constexpr int fallbackRate = 48000;
-// Quiet this long, the device is held (see hold()).
-constexpr auto holdAfter = 2s;
+// Quiet this long, the device is held (see hold()). At once: a held stream has run dry at
+// the server, so the next sound plays without waiting behind a queued period.
+constexpr auto holdAfter = 0ms;
 // How soon after a sound started on a held device the controller checks that the device
 // survived being let go.
 constexpr auto recheckAfter = 100ms;
+// How long a sound that wakes a held device may take to decode its start.
+constexpr auto readyWait = 20ms;
 
 struct Voice final
 {
@@ -172,6 +176,7 @@ public:
         s.started = started_.load(std::memory_order_relaxed);
         s.deviceOpens = deviceOpens_.load(std::memory_order_relaxed);
         s.holds = holds_.load(std::memory_order_relaxed);
+        s.held = publishedHeld_.load(std::memory_order_relaxed);
         s.deviceRate = publishedRate_.load(std::memory_order_relaxed);
         s.periodFrames = publishedPeriod_.load(std::memory_order_relaxed);
         return s;
@@ -199,8 +204,8 @@ private:
                 hold();
                 continue;
             }
-            if (warm_.exchange(false, std::memory_order_acq_rel))
-                ensureDevice();
+            if (warm_.exchange(false, std::memory_order_acq_rel) && ensureDevice())
+                letGo();
             Request *request = pendingRequest_.exchange(nullptr, std::memory_order_acq_rel);
             if (request == nullptr)
                 continue;
@@ -213,14 +218,20 @@ private:
     {
         for (Voice *voice : live_)
             voice->cancelled.store(true, std::memory_order_relaxed);
-        const bool wasHeld = held_;
         if (!ensureDevice())
             return;
-        start(path, generation);
-        if (wasHeld) {
-            recheck_ = Request{path, generation};
-            recheckAt_ = std::chrono::steady_clock::now() + recheckAfter;
-        }
+        Voice *voice = start(path, generation);
+        if (!held_)
+            return;
+        // The first period SDL writes after the hold starts the stream at the server; let
+        // that period carry the sound rather than silence, unless the file is slow to come.
+        const auto until = std::chrono::steady_clock::now() + readyWait;
+        while (voice != nullptr && !voice->ready.load(std::memory_order_acquire)
+               && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(200us);
+        letGo();
+        recheck_ = Request{path, generation};
+        recheckAt_ = std::chrono::steady_clock::now() + recheckAfter;
     }
 
     // A held device cannot notice that its server went away until it runs again, and then
@@ -266,12 +277,14 @@ private:
 
     // Quiet: stop SDL's audio thread by holding its lock. It then neither renders nor writes,
     // the server lets the stream run dry, and the process costs nothing; pausing would not
-    // help, as SDL 2 keeps writing silence every period to a paused device. Letting go of the
-    // lock is much quicker than opening the device again.
+    // help, as SDL 2 keeps writing silence every period to a paused device. Letting go is
+    // much quicker than opening the device again, and quicker than a running device: the
+    // first period goes out at once and plays without a queued period ahead of it.
     void hold()
     {
         SDL_LockAudioDevice(device_);
         held_ = true;
+        publishedHeld_.store(true, std::memory_order_relaxed);
         holds_.fetch_add(1, std::memory_order_relaxed);
     }
 
@@ -280,22 +293,24 @@ private:
         if (!held_)
             return;
         held_ = false;
+        publishedHeld_.store(false, std::memory_order_relaxed);
         SDL_UnlockAudioDevice(device_);
     }
 
-    void start(const std::string &path, std::uint64_t generation)
+    Voice *start(const std::string &path, std::uint64_t generation)
     {
         auto *voice = new Voice(path, generation);
         try {
             std::thread(decode, voice, rate_).detach();
         } catch (const std::system_error &) {
             delete voice;
-            return;
+            return nullptr;
         }
         live_.push_back(voice);
         activeCount_.fetch_add(1, std::memory_order_acq_rel);
         if (Voice *unplayed = pending_.exchange(voice, std::memory_order_acq_rel))
             drop(unplayed);
+        return voice;
     }
 
     // The controller lets go of a sound that it owns again.
@@ -321,10 +336,8 @@ private:
             closeDevice();
             stopSdl();
         }
-        if (device_ != 0) {
-            letGo();
+        if (device_ != 0)
             return true;
-        }
         if (!sdlUp_) {
             SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
             // Where the system allows it (rtkit, or the right limits), a late audio thread
@@ -363,6 +376,7 @@ private:
         publishedRate_.store(rate_, std::memory_order_relaxed);
         publishedPeriod_.store(have.samples, std::memory_order_relaxed);
         deviceOpens_.fetch_add(1, std::memory_order_relaxed);
+        realTime_ = false;
         SDL_PauseAudioDevice(device_, 0);
         return true;
     }
@@ -400,6 +414,10 @@ private:
     void render(float *out, std::size_t frames)
     {
         callbacks_.fetch_add(1, std::memory_order_relaxed);
+        if (!realTime_) {
+            realTime_ = true;
+            raiseToRealTime();
+        }
         std::fill(out, out + 2 * frames, 0.f);
         if (Voice *next = pending_.exchange(nullptr, std::memory_order_acq_rel)) {
             fadeOut();
@@ -438,6 +456,18 @@ private:
         }
     }
 
+    // SDL asks rtkit over D-Bus for a real-time audio thread and, where there is none (no
+    // session bus, containers), leaves it at normal priority, where a busy core delays it
+    // into gaps. Where the process may raise itself (RLIMIT_RTPRIO, root), do it here: one
+    // call that neither blocks nor allocates. Priority 5 is what a desktop's sound server
+    // runs at.
+    static void raiseToRealTime()
+    {
+        sched_param param{};
+        param.sched_priority = 5;
+        (void)sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param);
+    }
+
     void fadeOut()
     {
         if (current_ == nullptr)
@@ -472,6 +502,7 @@ private:
     std::atomic<std::uint64_t> started_{0};
     std::atomic<std::uint64_t> deviceOpens_{0};
     std::atomic<std::uint64_t> holds_{0};
+    std::atomic<bool> publishedHeld_{false};
     std::atomic<int> publishedRate_{0};
     std::atomic<int> publishedPeriod_{0};
 
@@ -488,6 +519,7 @@ private:
     Voice *current_ = nullptr;
     Voice *fading_ = nullptr;
     bool startedCurrent_ = false;
+    bool realTime_ = false;
     int fadeFrames_ = 1;
     std::size_t fadeLeft_ = 0;
 };
