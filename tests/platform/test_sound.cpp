@@ -112,9 +112,10 @@ private:
         QVERIFY2(std::abs(span.seconds(rate) - seconds) <= slack * window,
                  qPrintable(QStringLiteral("heard %1 s of a %2 s tone")
                                 .arg(span.seconds(rate)).arg(seconds)));
-        // No gaps inside. One window may miss: a shared two-core machine under load can
-        // make the server skip a block; underruns are counted properly in bench/audio.
-        QVERIFY2(span.windows + 1 >= (span.last - span.first) / std::size_t(window * rate),
+        // No gaps inside. One dropout of a period (up to three 10 ms windows) may miss: a
+        // shared two-core machine under load can make the server skip a block; an engine
+        // that starves leaves many. Dropouts are counted properly in bench/audio.
+        QVERIFY2(span.windows + 3 >= (span.last - span.first) / std::size_t(window * rate),
                  "the tone has gaps");
     }
 
