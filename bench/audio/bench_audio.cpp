@@ -145,27 +145,7 @@ void play(const QByteArray &path)
 // A RIFF header for 16-bit stereo at 48 kHz over `dataBytes`; the data itself is a hole.
 bool writeSparseWave(const QString &path, quint32 dataBytes)
 {
-    QByteArray h;
-    auto u32 = [&h](quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            h.append(char((v >> (8 * i)) & 0xff));
-    };
-    auto u16 = [&h](quint16 v) {
-        h.append(char(v & 0xff));
-        h.append(char(v >> 8));
-    };
-    h.append("RIFF");
-    u32(36 + dataBytes);
-    h.append("WAVEfmt ");
-    u32(16);
-    u16(1);
-    u16(2);
-    u32(48000);
-    u32(48000 * 4);
-    u16(4);
-    u16(16);
-    h.append("data");
-    u32(dataBytes);
+    const QByteArray h = test::pcmWaveHeader(36 + dataBytes, 2, 48000, 16, dataBytes);
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(h) == h.size() && f.resize(44 + qint64(dataBytes));
 }

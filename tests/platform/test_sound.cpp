@@ -29,33 +29,6 @@ namespace {
 constexpr double rate = MonitorRecorder::rate;
 constexpr double window = 0.01; // findTone's default window at 48 kHz
 
-QByteArray riffHeader(quint32 riffSize, quint16 channels, quint32 sampleRate, quint16 bits,
-                      quint32 dataSize)
-{
-    QByteArray h;
-    auto u32 = [&h](quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            h.append(char((v >> (8 * i)) & 0xff));
-    };
-    auto u16 = [&h](quint16 v) {
-        h.append(char(v & 0xff));
-        h.append(char(v >> 8));
-    };
-    h.append("RIFF");
-    u32(riffSize);
-    h.append("WAVEfmt ");
-    u32(16);
-    u16(1);
-    u16(channels);
-    u32(sampleRate);
-    u32(sampleRate * channels * bits / 8);
-    u16(quint16(channels * bits / 8));
-    u16(bits);
-    h.append("data");
-    u32(dataSize);
-    return h;
-}
-
 } // namespace
 
 class TestSound final : public QObject
@@ -69,15 +42,15 @@ private:
         QCOMPARE(::mkfifo(QFile::encodeName(file("pipe.wav")).constData(), 0600), 0);
         QVERIFY(writeBytes(file("empty.wav"), {}));
         QVERIFY(writeBytes(file("text.wav"), "This is not a sound.\n"));
-        QVERIFY(writeBytes(file("truncated.wav"), riffHeader(36 + 4800, 1, 48000, 16, 4800).left(22)));
+        QVERIFY(writeBytes(file("truncated.wav"), pcmWaveHeader(36 + 4800, 1, 48000, 16, 4800).left(22)));
         // Sizes far past the end of the file; the few bytes that are there are silence.
         QVERIFY(writeBytes(file("absurd.wav"),
-                           riffHeader(0xFFFFFFF0u, 2, 48000, 16, 0xFFFFFFF0u) + QByteArray(64, 0)));
+                           pcmWaveHeader(0xFFFFFFF0u, 2, 48000, 16, 0xFFFFFFF0u) + QByteArray(64, 0)));
         QVERIFY(writeBytes(file("channels.wav"),
-                           riffHeader(36 + 4800, 65535, 48000, 16, 4800) + QByteArray(4800, '\x40')));
+                           pcmWaveHeader(36 + 4800, 65535, 48000, 16, 4800) + QByteArray(4800, '\x40')));
         QVERIFY(writeBytes(file("hugerate.wav"),
-                           riffHeader(36 + 4800, 1, 0x7FFFFFFFu, 16, 4800) + QByteArray(4800, '\x40')));
-        QVERIFY(writeBytes(file("zero.wav"), riffHeader(36, 1, 48000, 16, 0)));
+                           pcmWaveHeader(36 + 4800, 1, 0x7FFFFFFFu, 16, 4800) + QByteArray(4800, '\x40')));
+        QVERIFY(writeBytes(file("zero.wav"), pcmWaveHeader(36, 1, 48000, 16, 0)));
         QVERIFY(writeToneFile(file("tone.aiff"), {.container = WaveContainer::Aiff}));
     }
 

@@ -35,26 +35,10 @@ namespace {
 
 using Setup = std::function<QString(const QString &dir)>; // makes the input, returns its path
 
-QByteArray le32(quint32 v)
-{
-    QByteArray b(4, 0);
-    for (int i = 0; i < 4; ++i)
-        b[i] = char((v >> (8 * i)) & 0xff);
-    return b;
-}
-
-QByteArray le16(quint16 v)
-{
-    return le32(v).left(2);
-}
-
-// A PCM wave header with whatever values it is given, then `tail` bytes of sound.
+// A 16-bit PCM header with whatever values it is given, then `tail` bytes of sound.
 QByteArray waveHeader(quint16 channels, quint32 rate, quint32 dataSize, int tail)
 {
-    QByteArray h = "RIFF" + le32(36 + dataSize) + "WAVEfmt " + le32(16) + le16(1) + le16(channels)
-                   + le32(rate) + le32(rate * channels * 2) + le16(quint16(channels * 2)) + le16(16)
-                   + "data" + le32(dataSize);
-    return h + QByteArray(tail, '\x10');
+    return pcmWaveHeader(36 + dataSize, channels, rate, 16, dataSize) + QByteArray(tail, '\x10');
 }
 
 QString write(const QString &path, const QByteArray &bytes)

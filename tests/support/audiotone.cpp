@@ -77,4 +77,31 @@ bool writeToneFile(const QString &path, const ToneSpec &spec)
     return sf_close(file) == 0 && ok;
 }
 
+QByteArray pcmWaveHeader(quint32 riffSize, quint16 channels, quint32 sampleRate, quint16 bits,
+                         quint32 dataSize)
+{
+    QByteArray h;
+    auto u32 = [&h](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            h.append(char((v >> (8 * i)) & 0xff));
+    };
+    auto u16 = [&h](quint16 v) {
+        h.append(char(v & 0xff));
+        h.append(char(v >> 8));
+    };
+    h.append("RIFF");
+    u32(riffSize);
+    h.append("WAVEfmt ");
+    u32(16);
+    u16(1);
+    u16(channels);
+    u32(sampleRate);
+    u32(sampleRate * channels * bits / 8);
+    u16(quint16(channels * bits / 8));
+    u16(bits);
+    h.append("data");
+    u32(dataSize);
+    return h;
+}
+
 } // namespace bellboard::test

@@ -27,6 +27,11 @@ struct ToneSpec
     double amplitude = 0.5; // the same tone, in phase, in every channel
 };
 
+// A 44-byte PCM RIFF header with whatever values it is given, sane or not: for files that
+// are meant to be broken, or whose data is a hole.
+QByteArray pcmWaveHeader(quint32 riffSize, quint16 channels, quint32 sampleRate, quint16 bits,
+                         quint32 dataSize);
+
 // Writes the tone; false when libsndfile cannot write that container, encoding and shape.
 bool writeToneFile(const QString &path, const ToneSpec &spec);
 
