@@ -48,28 +48,28 @@ int encodingFormat(WaveEncoding e)
 
 } // namespace
 
-bool writeToneFile(const QString &path, const ToneSpec &spec)
+bool writeToneFile(const QString &path, const ToneSpec &tone)
 {
     SF_INFO info{};
-    info.samplerate = spec.rate;
-    info.channels = spec.channels;
-    info.format = containerFormat(spec.container) | encodingFormat(spec.encoding);
+    info.samplerate = tone.rate;
+    info.channels = tone.channels;
+    info.format = containerFormat(tone.container) | encodingFormat(tone.encoding);
     if (!sf_format_check(&info))
         return false;
     SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     if (file == nullptr)
         return false;
-    const auto frames = static_cast<sf_count_t>(std::llround(spec.seconds * spec.rate));
-    std::vector<float> block(static_cast<size_t>(1024 * spec.channels));
+    const auto frames = static_cast<sf_count_t>(std::llround(tone.seconds * tone.rate));
+    std::vector<float> block(static_cast<size_t>(1024 * tone.channels));
     bool ok = true;
     for (sf_count_t done = 0; ok && done < frames;) {
         const sf_count_t n = std::min<sf_count_t>(1024, frames - done);
         for (sf_count_t i = 0; i < n; ++i) {
-            const double t = static_cast<double>(done + i) / spec.rate;
+            const double t = static_cast<double>(done + i) / tone.rate;
             const auto v = static_cast<float>(
-                spec.amplitude * std::sin(2.0 * std::numbers::pi * spec.frequency * t));
-            for (int c = 0; c < spec.channels; ++c)
-                block[static_cast<size_t>(i * spec.channels + c)] = v;
+                tone.amplitude * std::sin(2.0 * std::numbers::pi * tone.frequency * t));
+            for (int c = 0; c < tone.channels; ++c)
+                block[static_cast<size_t>(i * tone.channels + c)] = v;
         }
         ok = sf_writef_float(file, block.data(), n) == n;
         done += n;

@@ -33,7 +33,7 @@ QByteArray pcmWaveHeader(quint32 riffSize, quint16 channels, quint32 sampleRate,
                          quint32 dataSize);
 
 // Writes the tone; false when libsndfile cannot write that container, encoding and shape.
-bool writeToneFile(const QString &path, const ToneSpec &spec);
+bool writeToneFile(const QString &path, const ToneSpec &tone);
 
 
 } // namespace bellboard::test
