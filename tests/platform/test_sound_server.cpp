@@ -58,6 +58,17 @@ private:
         return findTone(recorder.samples(start, end), 900.0, MonitorRecorder::rate).windows >= 15;
     }
 
+    // Stops and starts the server; the next call is heard on exactly one new device.
+    void restartAndHear()
+    {
+        const auto opens = platform::audio::engineStats().deviceOpens;
+        QVERIFY(server("stop"));
+        std::this_thread::sleep_for(200ms);
+        QVERIFY(server("start"));
+        QVERIFY(heard());
+        QCOMPARE(platform::audio::engineStats().deviceOpens, opens + 1);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -86,12 +97,7 @@ private slots:
 
     void serverRestartIsSurvived()
     {
-        const auto opens = platform::audio::engineStats().deviceOpens;
-        QVERIFY(server("stop"));
-        std::this_thread::sleep_for(200ms);
-        QVERIFY(server("start"));
-        QVERIFY(heard());
-        QCOMPARE(platform::audio::engineStats().deviceOpens, opens + 1);
+        restartAndHear();
     }
 
     // Quiet, the engine keeps the device but stops it; that device cannot see the server go.
@@ -99,12 +105,7 @@ private slots:
     {
         QVERIFY(heard());
         QTRY_VERIFY_WITH_TIMEOUT(platform::audio::engineStats().held, 5000);
-        const auto opens = platform::audio::engineStats().deviceOpens;
-        QVERIFY(server("stop"));
-        std::this_thread::sleep_for(200ms);
-        QVERIFY(server("start"));
-        QVERIFY(heard());
-        QCOMPARE(platform::audio::engineStats().deviceOpens, opens + 1);
+        restartAndHear();
     }
 
     void cleanupTestCase() { server("stop"); }
