@@ -1,8 +1,8 @@
 #include "platform/sound.h"
 
-#include "platform/audioengine.h"
-#include "platform/audioring.h"
-#include "platform/audiowave.h"
+#include "platform/audio/engine.h"
+#include "platform/audio/ring.h"
+#include "platform/audio/wave.h"
 
 #include <SDL.h>
 

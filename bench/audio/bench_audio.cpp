@@ -1,7 +1,7 @@
 // Measures the sound engine against its targets on a private PulseAudio server with a null
 // sink, recording the sink's monitor. Prints one table; see bench/README.md.
 #include "app/module1.h"
-#include "platform/audioengine.h"
+#include "platform/audio/engine.h"
 #include "platform/sound.h"
 #include "ui/main/form1.h"
 

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the wave opening and decoding path the sound engine uses.
 #include "memfile.h"
-#include "platform/audiowave.h"
+#include "platform/audio/wave.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // The wave header check and the stereo mixdown, without a sound server.
-#include "platform/audiowave.h"
+#include "platform/audio/wave.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // The sound service without an audio server, and across a server restart. Runs its own
 // private PulseAudio server, so it never disturbs the suite's shared one.
-#include "platform/audioengine.h"
+#include "platform/audio/engine.h"
 #include "platform/sound.h"
 
 #include "support/audiodetect.h"

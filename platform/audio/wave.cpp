@@ -1,4 +1,4 @@
-#include "platform/audiowave.h"
+#include "platform/audio/wave.h"
 
 #include <sndfile.h>
 
