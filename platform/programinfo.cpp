@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace bellboard::platform {
 
@@ -31,6 +32,42 @@ QString programFolder()
 void setProgramFolderOverride(const QString &folder)
 {
     folderOverride() = folder;
+}
+
+QString presetFolder()
+{
+#ifdef BELLBOARD_USER_PRESETS
+    if (folderOverride().isEmpty())
+        return userPresetFolder();
+#endif
+    return programFolder();
+}
+
+QString userPresetFolder()
+{
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty() || QDir::isRelativePath(data))
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return QDir::toNativeSeparators(QDir::cleanPath(data + QStringLiteral("/bellboard")));
+}
+
+void makePresetFolder()
+{
+#ifdef BELLBOARD_USER_PRESETS
+    const QString folder = presetFolder();
+    QStringList missing;
+    for (QString f = QDir::cleanPath(folder); !QFileInfo::exists(f);) {
+        missing.prepend(f);
+        const QString up = QFileInfo(f).path();
+        if (up == f)
+            break;
+        f = up;
+    }
+    const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    for (const QString &f : std::as_const(missing))
+        if (!QDir().mkdir(f, owner))
+            return;
+#endif
 }
 
 QString pathSeparator()

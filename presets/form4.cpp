@@ -103,7 +103,7 @@ Form4::Form4(Module1 &module, MainWindow &main)
     setBackgroundPicture(this, m_main.backgroundPicture());
     for (PictureButton *b : {Command1, Command2, command3})
         b->setPicture(m_main.clearAllPicture());
-    List1->addItems(listPresets(platform::programFolder()));
+    List1->addItems(listPresets(platform::presetFolder()));
     List1->setCurrentRow(-1);
     Text1->setText(m_module.presetName);
 }

@@ -164,7 +164,7 @@ int readLines(int fd, const QByteArray &file, PadPaths &paths)
 
 QString presetPath(const QString &name)
 {
-    return platform::programFolder() + platform::pathSeparator() + name + QStringLiteral(".pst");
+    return platform::presetFolder() + platform::pathSeparator() + name + QStringLiteral(".pst");
 }
 
 int writePresetFile(const QString &path, const PadPaths &paths)

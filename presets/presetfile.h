@@ -34,7 +34,7 @@ constexpr qsizetype kMaxLineBytes = 64 * 1024;
 
 using PadPaths = std::array<QString, kPadCount>;
 
-// The presets folder's text, the separator, the name exactly as given, then ".pst".
+// platform::presetFolder(), the separator, the name exactly as given, then ".pst".
 QString presetPath(const QString &name);
 
 // Writes the 54 lines to `path`, replacing an existing file only once every byte is safely

@@ -1,6 +1,7 @@
 #include "presets/presets.h"
 
 #include "app/dialogs.h"
+#include "platform/programinfo.h"
 #include "presets/presetfile.h"
 
 #include <QAbstractButton>
@@ -21,6 +22,7 @@ void reportFailure(int number, const Module1 &module, MainWindow &main)
 
 void savePreset(const Module1 &module, MainWindow &main, const QString &name)
 {
+    platform::makePresetFolder();
     if (const int err = writePresetFile(presetPath(name), module.padPaths))
         reportFailure(err, module, main);
 }
