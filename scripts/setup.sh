@@ -10,6 +10,7 @@ packages=(
 test_packages=(
     xvfb xauth xdotool x11-utils imagemagick
     pulseaudio pulseaudio-utils sox
+    pipewire pipewire-pulse wireplumber
     clang libclang-rt-14-dev
 )
 
@@ -31,3 +32,17 @@ sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# Installing pipewire-pulse and wireplumber enables them for every user's next login, where
+# they would take over from a desktop's PulseAudio. The tests start their own by hand, so a
+# fresh install of them stays off; a desktop that already ran them is left as it was.
+units=()
+for p in "${missing[@]}"; do
+    case $p in
+    pipewire-pulse) units+=(pipewire-pulse.socket pipewire-pulse.service) ;;
+    wireplumber) units+=(wireplumber.service) ;;
+    esac
+done
+if [ ${#units[@]} -gt 0 ] && command -v systemctl >/dev/null; then
+    "${sudo[@]}" systemctl --global disable "${units[@]}" || true
+fi
