@@ -7,6 +7,8 @@
 #   record.ico      32 x 32, 16 colours (4-bit)
 #   volume.bmp      24 x 22, 16 colours (4-bit)
 #   bellboard.ico   32 x 32 twice: 16 colours (4-bit) and 2 colours (1-bit)
+#   icons/bellboard-N.png   the same bell for the menu, N x N RGBA, N = 16 24 32 48 64 128 256
+#   icons/bellboard.svg     the same bell, scalable
 # Usage: scripts/make-pictures.sh [output folder]   (default: resources/ of this checkout)
 set -euo pipefail
 
@@ -103,20 +105,29 @@ bell_body='path "M 64,18 C 42,18 34,36 34,58 L 34,78 C 34,90 26,96 16,102 L 112,
 bell_lip='roundrectangle 12,98 116,110 6,6'
 bell_knob='circle 64,14 64,6'
 bell_clapper='circle 64,114 64,104'
+menu_sizes='16 24 32 48 64 128 256'
 
-# The bell's outline as a mask, four times the icon's size.
-im -size 128x128 xc:black -fill white -stroke none \
-    -draw "$bell_body" -draw "$bell_lip" -draw "$bell_knob" -draw "$bell_clapper" \
-    "$work/bell-mask.png"
-# Brass lit from the left: a sideways gradient through the mask, then the outline on top.
-im -size 128x128 gradient:'#fff2b0-#b8860b' -rotate -90 \
-    \( -size 128x128 xc:none -fill '#ffffff90' -draw 'ellipse 50,52 6,26 0,360' \) \
-    -compose over -composite \
-    "$work/bell-mask.png" -alpha off -compose CopyOpacity -composite \
-    -fill none -stroke '#5b3a06' -strokewidth 5 \
-    -draw "$bell_body" -draw "$bell_lip" -draw "$bell_knob" -draw "$bell_clapper" \
-    -fill '#7a520c' -stroke none -draw 'rectangle 30,96 98,99' \
-    "$work/bell-big.png"
+# The bell at `scale` times 128 px: its outline as a mask, and the brass picture, lit from the
+# left (a sideways gradient through the mask, then the outline on top). The design's
+# coordinates are for 128 px, so every drawing scales them.
+draw_bell() { # scale, mask output, picture output
+    local k=$1 n=$((128 * $1))
+    local sc="scale $k,$k"
+    im -size ${n}x${n} xc:black -fill white -stroke none \
+        -draw "$sc $bell_body" -draw "$sc $bell_lip" -draw "$sc $bell_knob" -draw "$sc $bell_clapper" \
+        "$2"
+    im -size ${n}x${n} gradient:'#fff2b0-#b8860b' -rotate -90 \
+        \( -size ${n}x${n} xc:none -fill '#ffffff90' -draw "$sc ellipse 50,52 6,26 0,360" \) \
+        -compose over -composite \
+        "$2" -alpha off -compose CopyOpacity -composite \
+        -fill none -stroke '#5b3a06' -strokewidth 5 \
+        -draw "$sc $bell_body" -draw "$sc $bell_lip" -draw "$sc $bell_knob" -draw "$sc $bell_clapper" \
+        -fill '#7a520c' -stroke none -draw "$sc rectangle 30,96 98,99" \
+        "$3"
+}
+
+# Four times the window icon's size.
+draw_bell 1 "$work/bell-mask.png" "$work/bell-big.png"
 # 16 colours: opaque where the bell is at least half covered, the rest clear.
 im "$work/bell-big.png" -resize 32x32 -channel A -threshold 50% +channel \
     +dither -colors 16 -type PaletteAlpha ICO:"$work/bell16.ico"
@@ -156,6 +167,45 @@ size1=$(stat -c %s "$work/bell1.dib")
     printf '\x20\x20\x02\x00'; le16 1; le16 1; le32 "$size1"; le32 $((38 + size16))
     cat "$work/bell16.dib" "$work/bell1.dib"
 } >"$out/bellboard.ico"
+
+# --- Menu icons: the same bell for the desktop's icon theme. ------------------------------
+# Smooth edges here (the theme's PNGs carry a full alpha channel), from a 512 px drawing.
+mkdir -p "$out/icons"
+draw_bell 4 "$work/menu-mask.png" "$work/menu-big.png"
+for size in $menu_sizes; do
+    # No time stamps in the file, so the same drawing gives the same bytes.
+    im "$work/menu-big.png" -filter Lanczos -resize ${size}x${size} -strip \
+        -define png:color-type=6 -define png:bit-depth=8 PNG32:"$out/icons/bellboard-$size.png"
+done
+# The scalable icon: the same shapes, gradient, highlight and outline, written as SVG.
+body_d=${bell_body#path \"}
+body_d=${body_d%\"}
+cat >"$out/icons/bellboard.svg" <<SVG
+<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 128 128">
+  <defs>
+    <linearGradient id="brass" gradientUnits="userSpaceOnUse" x1="0" y1="0" x2="128" y2="0">
+      <stop offset="0" stop-color="#fff2b0"/>
+      <stop offset="1" stop-color="#b8860b"/>
+    </linearGradient>
+    <clipPath id="bell">
+      <path d="$body_d"/>
+      <rect x="12" y="98" width="104" height="12" rx="6"/>
+      <circle cx="64" cy="14" r="8"/>
+      <circle cx="64" cy="114" r="10"/>
+    </clipPath>
+  </defs>
+  <rect width="128" height="128" fill="url(#brass)" clip-path="url(#bell)"/>
+  <ellipse cx="50" cy="52" rx="6" ry="26" fill="#ffffff" fill-opacity="0.565" clip-path="url(#bell)"/>
+  <g fill="none" stroke="#5b3a06" stroke-width="5">
+    <path d="$body_d"/>
+    <rect x="12" y="98" width="104" height="12" rx="6"/>
+    <circle cx="64" cy="14" r="8"/>
+    <circle cx="64" cy="114" r="10"/>
+  </g>
+  <rect x="30" y="96" width="69" height="4" fill="#7a520c"/>
+</svg>
+SVG
 
 # --- Check what was written, from the headers. -------------------------------------------
 fail=0
@@ -207,12 +257,29 @@ check_ico() { # name bits...
     done
 }
 
+check_png() { # name size: RGBA, 8 bits a channel
+    local f=$out/$1
+    be32() { od -An -tu1 -j "$2" -N4 "$1" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }'; }
+    expect "$1" magic "$(od -An -tx1 -N8 "$f" | tr -d ' ')" 89504e470d0a1a0a
+    expect "$1" size "$(be32 "$f" 16)x$(be32 "$f" 20)" "$2x$2"
+    expect "$1" "bit depth" "$(u8 "$f" 24)" 8
+    expect "$1" "colour type (6 = RGBA)" "$(u8 "$f" 25)" 6
+    echo "$1: $(be32 "$f" 16) x $(be32 "$f" 20), RGBA"
+}
+
 check_bmp background.bmp 672 462 8 256
 check_bmp face.bmp 137 49 24 0
 check_bmp volume.bmp 24 22 4 16
 check_ico stop.ico 4
 check_ico record.ico 4
 check_ico bellboard.ico 4 1
+for size in $menu_sizes; do
+    check_png "icons/bellboard-$size.png" "$size"
+done
+if ! grep -q '<path d="M 64,18 ' "$out/icons/bellboard.svg"; then
+    echo "icons/bellboard.svg: the bell's outline is missing" >&2
+    fail=1
+fi
 if ! cmp -s "$out/stop.ico" "$out/record.ico"; then :; else
     echo "stop.ico and record.ico are the same picture" >&2
     fail=1
