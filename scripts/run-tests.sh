@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The whole suite: the plain build's tests, short fuzz runs, then the same tests built with
-# AddressSanitizer and UndefinedBehaviorSanitizer. Ends on CTest's summary line.
+# The whole suite: the Debian package, the plain build's tests (the package's checks among
+# them), short fuzz runs, then the same tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer. Ends on CTest's summary line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -11,6 +12,10 @@ step() {
     echo
     echo "==== $*"
 }
+
+# First, so the package checks in the plain suite find it fresh; a build error shows here.
+step "Debian package"
+scripts/package.sh || status=1
 
 step "plain build and tests"
 if cmake --preset default && cmake --build --preset default -j "$jobs"; then

@@ -13,11 +13,16 @@ test_packages=(
     pipewire pipewire-pulse wireplumber
     clang libclang-rt-14-dev
 )
+# Building the Debian package (dpkg-shlibdeps, dpkg-buildflags; CPack looks at binaries with
+# file), and checking it.
+package_packages=(dpkg-dev file)
+package_check_packages=(lintian desktop-file-utils appstream)
 
 want=("${packages[@]}")
-if [ "${1:-}" = "--test" ]; then
-    want+=("${test_packages[@]}")
-fi
+case "${1:-}" in
+--test) want+=("${test_packages[@]}" "${package_packages[@]}" "${package_check_packages[@]}") ;;
+--package) want+=("${package_packages[@]}") ;;
+esac
 
 missing=()
 for p in "${want[@]}"; do
