@@ -9,14 +9,15 @@ namespace bellboard::platform::audio {
 
 struct EngineStats
 {
-    std::uint64_t callbacks = 0;   // periods the device asked for
-    std::uint64_t underruns = 0;   // periods in which a playing sound ran out of decoded data
-    std::uint64_t started = 0;     // sounds that reached the device
-    std::uint64_t deviceOpens = 0; // times the device was (re)opened
-    std::uint64_t holds = 0;       // times a quiet device was stopped while kept open
-    bool held = false;             // the device is open but stopped, as nothing plays
-    int deviceRate = 0;            // 0 while no device is open
-    int periodFrames = 0;
+    std::uint64_t callbacks = 0;   // times the output asked for sound
+    std::uint64_t underruns = 0;   // times a playing sound had not been decoded far enough
+    std::uint64_t started = 0;     // sounds that reached the output
+    std::uint64_t deviceOpens = 0; // times an output was (re)opened
+    bool held = false;             // the output is open and resting, as nothing plays
+    int deviceRate = 0;            // 0 while no output is open
+    int periodFrames = 0;          // what the output asks for at a time
+    int queueFrames = 0;           // what it keeps queued ahead at most
+    const char *output = nullptr;  // "pulse" or "sdl"; null while none is open
 };
 
 EngineStats engineStats();

@@ -43,18 +43,16 @@ public:
         return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_acquire);
     }
 
-    // Consumer side: adds up to `count` frames into `out`, scaled by a gain that starts at
-    // `gain` and moves by `step` per frame (a fade when step < 0). Returns the frames used.
-    std::size_t mixInto(float *out, std::size_t count, float gain = 1.f, float step = 0.f)
+    // Consumer side: copies up to `count` frames into `out`. Returns the frames copied.
+    std::size_t read(float *out, std::size_t count)
     {
         const std::size_t tail = tail_.load(std::memory_order_relaxed);
         const std::size_t head = head_.load(std::memory_order_acquire);
         const std::size_t n = std::min(count, head - tail);
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t at = 2 * ((tail + i) & mask_);
-            out[2 * i] += data_[at] * gain;
-            out[2 * i + 1] += data_[at + 1] * gain;
-            gain = std::max(0.f, gain + step);
+            out[2 * i] = data_[at];
+            out[2 * i + 1] = data_[at + 1];
         }
         tail_.store(tail + n, std::memory_order_release);
         return n;

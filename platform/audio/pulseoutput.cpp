@@ -1,0 +1,325 @@
+// Output through the desktop's sound server (PulseAudio, or PipeWire's PulseAudio layer).
+//
+// One stream keeps a quarter of a second queued at the server, so a late thread here never
+// turns into a gap. A new sound does not wait behind that queue: its start is written at
+// the server's read position (PA_SEEK_RELATIVE_ON_READ), replacing whatever was queued,
+// and the rest follows at the write position as the server asks for it.
+
+#include "platform/audio/output.h"
+#include "platform/audio/realtime.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace bellboard::platform::audio {
+
+namespace {
+
+constexpr pa_usec_t queueUsec = 250 * PA_USEC_PER_MSEC;
+// Small requests keep the sink's own render-ahead, which nothing can take back, small.
+constexpr pa_usec_t requestUsec = 2 * PA_USEC_PER_MSEC;
+// After running dry the stream waits for this much before it plays again, so that what is
+// written later continues where the sound stopped instead of landing behind the reader.
+constexpr pa_usec_t prebufUsec = 2 * PA_USEC_PER_MSEC;
+// How soon to look again when the decoder has not kept up.
+constexpr pa_usec_t retryUsec = 2 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t connectTimeoutUsec = 2 * PA_USEC_PER_SEC;
+constexpr std::size_t frameBytes = 2 * sizeof(float);
+
+class Locked final
+{
+public:
+    explicit Locked(pa_threaded_mainloop *loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    ~Locked() { pa_threaded_mainloop_unlock(loop_); }
+    Locked(const Locked &) = delete;
+    Locked &operator=(const Locked &) = delete;
+
+private:
+    pa_threaded_mainloop *loop_;
+};
+
+class PulseOutput final : public Output
+{
+public:
+    explicit PulseOutput(Source &source) : source_(source) {}
+    ~PulseOutput() override { close(); }
+    PulseOutput(const PulseOutput &) = delete;
+    PulseOutput &operator=(const PulseOutput &) = delete;
+
+    bool open() override
+    {
+        loop_ = pa_threaded_mainloop_new();
+        if (loop_ == nullptr)
+            return false;
+        pa_threaded_mainloop_set_name(loop_, "bellboard-pulse");
+        if (pa_threaded_mainloop_start(loop_) < 0)
+            return false;
+        if (!connect())
+            return false;
+        // The write callbacks are where a late thread would first be heard.
+        if (tid_ > 0)
+            makeThreadRealTime(tid_);
+        return true;
+    }
+
+    bool alive() const override { return !failed_.load(std::memory_order_acquire); }
+
+    void restart() override
+    {
+        Locked lock(loop_);
+        if (!ready())
+            return;
+        cancelRetry();
+        const Source::Pulled pulled = source_.pull(buffer_.data(), queueFrames_, true);
+        std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(2 * pulled.frames),
+                  buffer_.end(), 0.f);
+        // Silence over the rest of the queue, so nothing of the old sound is left behind
+        // the new one; the new sound's next frames are written over it.
+        const bool more = pulled.state == Source::State::Playing
+                          || pulled.state == Source::State::Waiting;
+        playing_ = more;
+        padFrames_ = more ? queueFrames_ - pulled.frames : 0;
+        if (pa_stream_write(stream_, buffer_.data(), queueFrames_ * frameBytes, nullptr, 0,
+                            PA_SEEK_RELATIVE_ON_READ)
+            < 0)
+            return;
+        if (pulled.state == Source::State::Waiting)
+            armRetry();
+    }
+
+    const char *name() const override { return "pulse"; }
+    int rate() const override { return rate_; }
+    int periodFrames() const override { return static_cast<int>(requestFrames_); }
+    int queueFrames() const override { return static_cast<int>(queueFrames_); }
+
+private:
+    bool ready() const
+    {
+        return stream_ != nullptr && !failed_.load(std::memory_order_relaxed)
+               && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    }
+
+    // Runs with the loop locked: the callbacks signal, and a timer ends the wait.
+    template<typename Done>
+    bool waitUntil(Done done)
+    {
+        timedOut_ = false;
+        pa_time_event *timer =
+            pa_context_rttime_new(context_, pa_rtclock_now() + connectTimeoutUsec, onTimeout, this);
+        while (!done() && !failed_.load(std::memory_order_relaxed) && !timedOut_)
+            pa_threaded_mainloop_wait(loop_);
+        if (timer != nullptr)
+            pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+        return done();
+    }
+
+    bool connect()
+    {
+        Locked lock(loop_);
+        pa_proplist *props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Bellboard");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "bellboard");
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "production");
+        context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Bellboard",
+                                                props);
+        if (context_ == nullptr) {
+            pa_proplist_free(props);
+            return false;
+        }
+        pa_context_set_state_callback(context_, onContextState, this);
+        // Never start a server of our own: without one the engine falls back to SDL.
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0
+            || !waitUntil([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; })) {
+            pa_proplist_free(props);
+            return false;
+        }
+
+        // Play at the server's own rate, so it has nothing to convert.
+        if (pa_operation *op = pa_context_get_server_info(context_, onServerInfo, this)) {
+            waitUntil([&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
+            pa_operation_unref(op);
+        }
+        if (rate_ < 8000 || rate_ > 384000)
+            rate_ = 48000;
+
+        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
+        pa_channel_map map;
+        pa_channel_map_init_stereo(&map);
+        pa_proplist_sets(props, PA_PROP_MEDIA_NAME, "Pads");
+        stream_ = pa_stream_new_with_proplist(context_, "Pads", &spec, &map, props);
+        pa_proplist_free(props);
+        if (stream_ == nullptr)
+            return false;
+        pa_stream_set_state_callback(stream_, onStreamState, this);
+        pa_stream_set_write_callback(stream_, onWrite, this);
+
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(queueUsec, &spec));
+        attr.prebuf = static_cast<std::uint32_t>(pa_usec_to_bytes(prebufUsec, &spec));
+        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(requestUsec, &spec));
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        // Early requests keep the sink's latency at the request size; ADJUST_LATENCY would
+        // let the sink render half the queue ahead, where no cut-off can reach it.
+        if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_EARLY_REQUESTS, nullptr,
+                                       nullptr)
+                < 0
+            || !waitUntil([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }))
+            return false;
+
+        // The server may round what we asked for.
+        const pa_buffer_attr *got = pa_stream_get_buffer_attr(stream_);
+        queueFrames_ = (got != nullptr ? got->tlength : attr.tlength) / frameBytes;
+        requestFrames_ = (got != nullptr ? got->minreq : attr.minreq) / frameBytes;
+        queueFrames_ = std::max<std::size_t>(queueFrames_, requestFrames_);
+        buffer_.assign(2 * queueFrames_, 0.f);
+        return true;
+    }
+
+    void close()
+    {
+        if (loop_ == nullptr)
+            return;
+        {
+            Locked lock(loop_);
+            cancelRetry();
+            if (stream_ != nullptr) {
+                pa_stream_set_state_callback(stream_, nullptr, nullptr);
+                pa_stream_set_write_callback(stream_, nullptr, nullptr);
+                pa_stream_disconnect(stream_);
+                pa_stream_unref(stream_);
+                stream_ = nullptr;
+            }
+            if (context_ != nullptr) {
+                pa_context_set_state_callback(context_, nullptr, nullptr);
+                pa_context_disconnect(context_);
+                pa_context_unref(context_);
+                context_ = nullptr;
+            }
+        }
+        pa_threaded_mainloop_stop(loop_);
+        pa_threaded_mainloop_free(loop_);
+        loop_ = nullptr;
+    }
+
+    // The server asks for `bytes` more: the sound's next frames, after its start if the
+    // last restart padded it with silence.
+    void fill(std::size_t bytes)
+    {
+        if (!playing_ || !ready())
+            return;
+        const std::size_t want = std::min(bytes / frameBytes, queueFrames_);
+        const Source::Pulled pulled = source_.pull(buffer_.data(), want, false);
+        std::size_t frames = pulled.frames;
+        if (pulled.state == Source::State::Ended || pulled.state == Source::State::Idle) {
+            // A tail shorter than the pre-buffer would wait there after a stall.
+            const std::size_t tail = std::min(queueFrames_ - frames, requestFrames_);
+            std::fill_n(buffer_.begin() + static_cast<std::ptrdiff_t>(2 * frames), 2 * tail, 0.f);
+            frames += tail;
+            playing_ = false;
+        }
+        if (frames > 0) {
+            const auto back = static_cast<std::int64_t>(padFrames_ * frameBytes);
+            if (pa_stream_write(stream_, buffer_.data(), frames * frameBytes, nullptr, -back,
+                                PA_SEEK_RELATIVE)
+                == 0)
+                padFrames_ = 0;
+        }
+        if (pulled.state == Source::State::Waiting)
+            armRetry();
+    }
+
+    void armRetry()
+    {
+        if (retry_ == nullptr)
+            retry_ = pa_context_rttime_new(context_, pa_rtclock_now() + retryUsec, onRetry, this);
+    }
+
+    void cancelRetry()
+    {
+        if (retry_ != nullptr)
+            pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
+        retry_ = nullptr;
+    }
+
+    static void onContextState(pa_context *context, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
+        const pa_context_state_t state = pa_context_get_state(context);
+        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
+            out->failed_.store(true, std::memory_order_release);
+        pa_threaded_mainloop_signal(out->loop_, 0);
+    }
+
+    static void onStreamState(pa_stream *stream, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
+            out->failed_.store(true, std::memory_order_release);
+        if (state == PA_STREAM_READY)
+            out->tid_ = static_cast<pid_t>(::syscall(SYS_gettid));
+        pa_threaded_mainloop_signal(out->loop_, 0);
+    }
+
+    static void onServerInfo(pa_context *, const pa_server_info *info, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
+        if (info != nullptr)
+            out->rate_ = static_cast<int>(info->sample_spec.rate);
+        pa_threaded_mainloop_signal(out->loop_, 0);
+    }
+
+    static void onWrite(pa_stream *, std::size_t bytes, void *self)
+    {
+        static_cast<PulseOutput *>(self)->fill(bytes);
+    }
+
+    static void onRetry(pa_mainloop_api *api, pa_time_event *event, const timeval *, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
+        api->time_free(event);
+        out->retry_ = nullptr;
+        if (out->ready())
+            out->fill(std::max(pa_stream_writable_size(out->stream_),
+                               out->requestFrames_ * frameBytes));
+    }
+
+    static void onTimeout(pa_mainloop_api *, pa_time_event *, const timeval *, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
+        out->timedOut_ = true;
+        pa_threaded_mainloop_signal(out->loop_, 0);
+    }
+
+    Source &source_;
+    pa_threaded_mainloop *loop_ = nullptr;
+    pa_context *context_ = nullptr;
+    pa_stream *stream_ = nullptr;
+    pa_time_event *retry_ = nullptr;
+    std::atomic<bool> failed_{false};
+    bool timedOut_ = false;
+    pid_t tid_ = 0;
+    int rate_ = 0;
+    std::size_t queueFrames_ = 0;
+    std::size_t requestFrames_ = 0;
+    std::vector<float> buffer_;
+    // Silence written after the new sound's start at the last restart, still to overwrite.
+    std::size_t padFrames_ = 0;
+    bool playing_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<Output> makePulseOutput(Source &source)
+{
+    return std::make_unique<PulseOutput>(source);
+}
+
+} // namespace bellboard::platform::audio

@@ -1,0 +1,145 @@
+// Output through SDL2, for systems without a sound server (bare ALSA, or PipeWire without
+// its PulseAudio layer). SDL keeps one period queued and cannot take it back, so a new
+// sound waits behind at most that period.
+
+#include "platform/audio/output.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <bit>
+
+#include <sched.h>
+
+namespace bellboard::platform::audio {
+
+namespace {
+
+constexpr double periodSeconds = 0.008;
+constexpr int fallbackRate = 48000;
+
+class SdlOutput final : public Output
+{
+public:
+    explicit SdlOutput(Source &source) : source_(source) {}
+    ~SdlOutput() override
+    {
+        if (device_ != 0) {
+            letGo(); // closing joins SDL's audio thread, which waits for the lock
+            SDL_CloseAudioDevice(device_);
+        }
+        if (sdlUp_)
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    SdlOutput(const SdlOutput &) = delete;
+    SdlOutput &operator=(const SdlOutput &) = delete;
+
+    bool open() override
+    {
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        SDL_SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Bellboard");
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Pads");
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+            return false;
+        sdlUp_ = true;
+        // Nobody reads SDL's event queue; keep hot-plug events out of it.
+        SDL_EventState(SDL_AUDIODEVICEADDED, SDL_IGNORE);
+        SDL_EventState(SDL_AUDIODEVICEREMOVED, SDL_IGNORE);
+
+        int rate = fallbackRate;
+        SDL_AudioSpec native{};
+        if (SDL_GetDefaultAudioInfo(nullptr, &native, 0) == 0 && native.freq >= 8000
+            && native.freq <= 192000)
+            rate = native.freq;
+        SDL_AudioSpec want{};
+        want.freq = rate;
+        want.format = AUDIO_F32SYS;
+        want.channels = 2;
+        want.samples = static_cast<Uint16>(
+            std::bit_ceil(static_cast<unsigned>(rate * periodSeconds)));
+        want.callback = &SdlOutput::callback;
+        want.userdata = this;
+        SDL_AudioSpec have{};
+        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (device_ == 0)
+            return false;
+        rate_ = have.freq;
+        period_ = have.samples;
+        SDL_PauseAudioDevice(device_, 0);
+        return true;
+    }
+
+    bool alive() const override
+    {
+        // A device whose server or card went away reports itself stopped.
+        return device_ != 0 && SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_STOPPED;
+    }
+
+    void restart() override { letGo(); }
+
+    // Holding the device's lock stops SDL's audio thread: it neither renders nor wakes,
+    // where a paused device would go on writing silence every period. Letting go is much
+    // quicker than opening the device again.
+    void rest() override
+    {
+        if (held_)
+            return;
+        SDL_LockAudioDevice(device_);
+        held_ = true;
+    }
+
+    const char *name() const override { return "sdl"; }
+    int rate() const override { return rate_; }
+    int periodFrames() const override { return period_; }
+    int queueFrames() const override { return period_; }
+
+private:
+    void letGo()
+    {
+        if (!held_)
+            return;
+        held_ = false;
+        SDL_UnlockAudioDevice(device_);
+    }
+
+    // SDL asks rtkit itself where there is a session bus; where the process may raise
+    // itself (RLIMIT_RTPRIO, root), do it here: one call that neither blocks nor allocates.
+    static void raiseToRealTime()
+    {
+        sched_param param{};
+        param.sched_priority = 5;
+        (void)sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param);
+    }
+
+    // SDL's audio thread: no locks, no allocation, no I/O beyond the one priority request.
+    static void SDLCALL callback(void *self, Uint8 *stream, int bytes)
+    {
+        auto *out = static_cast<SdlOutput *>(self);
+        if (!out->realTime_) {
+            out->realTime_ = true;
+            raiseToRealTime();
+        }
+        auto *frames = reinterpret_cast<float *>(stream);
+        const auto count = static_cast<std::size_t>(bytes) / (2 * sizeof(float));
+        const Source::Pulled pulled = out->source_.pull(frames, count, true);
+        std::fill(frames + 2 * pulled.frames, frames + 2 * count, 0.f);
+    }
+
+    Source &source_;
+    bool sdlUp_ = false;
+    SDL_AudioDeviceID device_ = 0;
+    bool held_ = false;
+    bool realTime_ = false;
+    int rate_ = 0;
+    int period_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<Output> makeSdlOutput(Source &source)
+{
+    return std::make_unique<SdlOutput>(source);
+}
+
+} // namespace bellboard::platform::audio
