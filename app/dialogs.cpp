@@ -1,7 +1,9 @@
 #include "app/dialogs.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QFont>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPalette>
 #include <QWidget>
@@ -40,6 +42,49 @@ void setBackgroundPicture(QWidget *window, const QPixmap &picture)
     pal.setBrush(QPalette::Window, QBrush(picture));
     window->setPalette(pal);
     window->setAutoFillBackground(true);
+}
+
+bool pressFocusedButton(QWidget *window, QKeyEvent *event)
+{
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (auto *button = qobject_cast<QAbstractButton *>(window->focusWidget());
+            button && button->isEnabled())
+            button->click();
+        break;
+    case Qt::Key_Escape:
+        break;
+    default:
+        return false;
+    }
+    event->accept();
+    return true;
+}
+
+void setSpoken(QWidget *control, const QString &name, const QString &description)
+{
+    // Unchanged words raise no event, so refreshing all pads does not announce each of them.
+    if (control->accessibleName() != name)
+        control->setAccessibleName(name);
+    if (control->accessibleDescription() != description)
+        control->setAccessibleDescription(description);
+}
+
+QString withoutAccessKey(const QString &caption)
+{
+    QString spoken;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&')) {
+            if (i + 1 < caption.size() && caption[i + 1] == QLatin1Char('&'))
+                spoken += caption[++i];
+            continue;
+        }
+        spoken += caption[i];
+    }
+    return spoken.trimmed();
 }
 
 } // namespace bellboard

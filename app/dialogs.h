@@ -3,6 +3,7 @@
 #include <QString>
 
 class QFont;
+class QKeyEvent;
 class QPixmap;
 class QWidget;
 
@@ -21,6 +22,18 @@ void setBackgroundPicture(QWidget *window, const QPixmap &picture);
 
 // The program's font: "MS Sans Serif" where the system has it, else a close sans serif.
 QFont windowFont(qreal pointSize = 8, bool bold = false);
+
+// Enter (Return or the keypad's) presses the button that has the focus, as Space does, and
+// presses nothing when no button has it; Esc presses nothing, since no window has a cancel
+// button. Returns false for every other key, which the window then handles as usual.
+bool pressFocusedButton(QWidget *window, QKeyEvent *event);
+
+// The name and description a screen reader speaks for `control`.
+void setSpoken(QWidget *control, const QString &name, const QString &description = QString());
+
+// A caption as it is read out: the "&" that marks the access key is not spoken ("&&" is one
+// "&"), nor are the blanks around it.
+QString withoutAccessKey(const QString &caption);
 
 // Twips to pixels at 96 dpi; every layout value is a whole number of pixels.
 constexpr int px(int twips)

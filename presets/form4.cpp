@@ -68,6 +68,8 @@ Form4::Form4(Module1 &module, MainWindow &main)
     List1->setSortingEnabled(false);
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->viewport()->installEventFilter(this);
+    setSpoken(Text1, QStringLiteral("Preset name"));
+    setSpoken(List1, QStringLiteral("Presets"));
 
     Command1 = button(this, "Command1", QStringLiteral("Action"), twips(210, 4515, 750, 330));
     command3 = button(this, "command3", QStringLiteral("Delete"), twips(1050, 4515, 750, 330));
@@ -138,22 +140,9 @@ void Form4::deleteSelected()
 
 void Form4::keyPressEvent(QKeyEvent *event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        // Enter presses the button that has the focus, as on any classic dialog.
-        if (auto *b = qobject_cast<QPushButton *>(focusWidget())) {
-            b->click();
-            return;
-        }
-        event->ignore();
-        return;
-    case Qt::Key_Escape:
-        event->ignore(); // no button is the cancel button
-        return;
-    default:
+    // No default or cancel button: Enter presses the focused button only, Esc nothing.
+    if (!pressFocusedButton(this, event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 bool Form4::eventFilter(QObject *watched, QEvent *event)

@@ -1,11 +1,9 @@
 #include "presets/presets.h"
 
 #include "app/dialogs.h"
+#include "app/pads.h"
 #include "platform/programinfo.h"
 #include "presets/presetfile.h"
-
-#include <QAbstractButton>
-#include <QLabel>
 
 namespace bellboard {
 
@@ -43,15 +41,10 @@ void refreshPads(const Module1 &module, MainWindow &main)
 {
     for (int pad = 0; pad < kPadCount; ++pad) {
         const QString &path = module.padPaths[pad];
-        if (path.isEmpty()) {
-            main.Label1(pad)->setText(QString());
-            main.wave(pad)->setText(QStringLiteral("..."));
-            continue;
-        }
         // User input stays queued, so no click can start another load half-way.
-        processPendingEvents();
-        main.Label1(pad)->setText(padLabel(path));
-        main.wave(pad)->setText(QStringLiteral(">"));
+        if (!path.isEmpty())
+            processPendingEvents();
+        showPad(main, pad, path);
     }
 }
 

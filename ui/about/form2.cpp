@@ -40,32 +40,32 @@ Form2::Form2(MainWindow &main)
     setGeometry(QRect(screenOrigin + QPoint(px(1800), px(2955)), QSize(px(4500), px(2055))));
     setFixedSize(px(4500), px(2055));
 
-    m_command1 = new PictureButton(QStringLiteral("&Ok"), this);
-    m_command1->setObjectName(QStringLiteral("Command1"));
-    m_command1->setGeometry(kOk);
-    m_command1->setPicture(QPixmap(QStringLiteral(":/pictures/face.bmp")));
+    m_okButton = new PictureButton(QStringLiteral("&Ok"), this);
+    m_okButton->setObjectName(QStringLiteral("Command1"));
+    m_okButton->setGeometry(kOk);
+    m_okButton->setPicture(QPixmap(QStringLiteral(":/pictures/face.bmp")));
     // Not the default button: Enter presses it only while it has the focus.
-    m_command1->setDefault(false);
-    connect(m_command1, &QPushButton::clicked, this, &QDialog::accept);
+    m_okButton->setDefault(false);
+    connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
 
-    m_label1 = new QLabel(this);
-    m_label1->setObjectName(QStringLiteral("Label1"));
-    m_label1->setGeometry(kHeading);
-    m_label1->setFont(windowFont(24, true));
-    m_label1->setTextFormat(Qt::PlainText);
-    m_label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    m_label1->setAutoFillBackground(false);
+    m_heading = new QLabel(this);
+    m_heading->setObjectName(QStringLiteral("Label1"));
+    m_heading->setGeometry(kHeading);
+    m_heading->setFont(windowFont(24, true));
+    m_heading->setTextFormat(Qt::PlainText);
+    m_heading->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_heading->setAutoFillBackground(false);
     // Light text with a shadow, like the button captions: the background is dark.
-    QPalette pal = m_label1->palette();
+    QPalette pal = m_heading->palette();
     pal.setColor(QPalette::WindowText, Qt::white);
-    m_label1->setPalette(pal);
-    auto *shadow = new QGraphicsDropShadowEffect(m_label1);
+    m_heading->setPalette(pal);
+    auto *shadow = new QGraphicsDropShadowEffect(m_heading);
     shadow->setColor(QColor(0, 0, 0, 200));
     shadow->setOffset(2, 2);
     shadow->setBlurRadius(4);
-    m_label1->setGraphicsEffect(shadow);
+    m_heading->setGraphicsEffect(shadow);
 
-    m_command1->setFocus();
+    m_okButton->setFocus();
     load(main);
 }
 
@@ -74,7 +74,7 @@ Form2::~Form2() = default;
 void Form2::load(MainWindow &main)
 {
     setWindowTitle(main.caption());
-    m_label1->setText(main.caption());
+    m_heading->setText(main.caption());
     fitHeading();
     setBackgroundPicture(this, main.backgroundPicture());
 }
@@ -84,12 +84,13 @@ void Form2::load(MainWindow &main)
 // only a title wider than the window wraps, and never onto the button.
 void Form2::fitHeading()
 {
-    const QFontMetrics metrics(m_label1->font());
-    const int margins = m_label1->width() - m_label1->contentsRect().width();
+    const QFontMetrics metrics(m_heading->font());
+    const int margins = m_heading->width() - m_heading->contentsRect().width();
     const int maxWidth = width() - 2 * kEdge;
-    const int wanted =
-        metrics.boundingRect(QRect(0, 0, 10000, 10000), Qt::TextSingleLine, m_label1->text()).width()
-        + margins;
+    const int wanted
+        = metrics.boundingRect(QRect(0, 0, 10000, 10000), Qt::TextSingleLine, m_heading->text())
+              .width()
+          + margins;
 
     QRect box = kHeading;
     if (wanted > box.width()) {
@@ -98,23 +99,20 @@ void Form2::fitHeading()
         box.adjust(-grow, 0, grow, 0);
     }
     const bool wrap = wanted > box.width();
-    m_label1->setWordWrap(wrap);
+    m_heading->setWordWrap(wrap);
     const int flags = wrap ? Qt::TextWordWrap : Qt::TextSingleLine;
     const int textHeight =
-        metrics.boundingRect(QRect(0, 0, box.width() - margins, 10000), flags, m_label1->text())
+        metrics.boundingRect(QRect(0, 0, box.width() - margins, 10000), flags, m_heading->text())
             .height();
     box.setHeight(std::min(std::max(box.height(), textHeight + margins), kOk.top() - box.top()));
-    m_label1->setGeometry(box);
+    m_heading->setGeometry(box);
 }
 
 void Form2::keyPressEvent(QKeyEvent *event)
 {
     // No cancel button: Escape does not close the box.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!pressFocusedButton(this, event))
+        QDialog::keyPressEvent(event);
 }
 
 } // namespace bellboard

@@ -27,8 +27,8 @@ private:
     void load(MainWindow &main);
     void fitHeading();
 
-    PictureButton *m_command1 = nullptr;
-    QLabel *m_label1 = nullptr;
+    PictureButton *m_okButton = nullptr;
+    QLabel *m_heading = nullptr;
 };
 
 } // namespace bellboard

@@ -38,14 +38,14 @@ private:
     Module1 &m_module;
     MainWindow &m_main;
 
-    QLabel *m_label2;
-    DriveListBox *m_drive1;
-    QLabel *m_label3;
-    DirListBox *m_dir1;
-    QLabel *m_label1;
-    FileListBox *m_file1;
-    PictureButton *m_command2;
-    PictureButton *m_command1;
+    QLabel *m_driveLabel;
+    DriveListBox *m_driveList;
+    QLabel *m_folderLabel;
+    DirListBox *m_folderList;
+    QLabel *m_fileLabel;
+    FileListBox *m_fileList;
+    PictureButton *m_selectButton;
+    PictureButton *m_cancelButton;
 };
 
 } // namespace bellboard

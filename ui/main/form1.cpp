@@ -1,6 +1,7 @@
 #include "ui/main/form1.h"
 
 #include "app/dialogs.h"
+#include "app/pads.h"
 #include "app/picturebutton.h"
 #include "platform/pathcodec.h"
 #include "platform/programinfo.h"
@@ -12,6 +13,7 @@
 
 #include <QAction>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -54,9 +56,6 @@ PictureButton *toolButton(QWidget *parent, const char *name, const QString &capt
     return b;
 }
 
-const QString kUnassigned = QStringLiteral("...");
-const QString kAssigned = QStringLiteral(">");
-
 } // namespace
 
 Form1::Form1(Module1 &module, QWidget *parent)
@@ -83,7 +82,7 @@ void Form1::buildLayout()
 
     for (int i = 0; i < kPadCount; ++i) {
         const QPoint cell = padCell(i);
-        auto *button = new QPushButton(kUnassigned, this);
+        auto *button = new QPushButton(this);
         button->setObjectName(QStringLiteral("wave"));
         button->setProperty("index", i);
         button->setGeometry(px(cell.x()), px(cell.y()), px(300), px(270));
@@ -105,13 +104,17 @@ void Form1::buildLayout()
         label->setPalette(pal);
         label->setAutoFillBackground(true);
         m_label[i] = label;
+        showPad(*this, i, QString());
     }
 
-    m_command19 = toolButton(this, "Command19", QStringLiteral("&Clear all"), 105, 1095, 315);
-    m_command2 = toolButton(this, "Command2", QStringLiteral("&Load preset"), 1365, 1095, 315);
-    m_command1 = toolButton(this, "Command1", QStringLiteral("&Save preset"), 2625, 1095, 315);
-    m_command21 = toolButton(this, "Command21", QStringLiteral(" &About "), 3885, 1095, 315);
-    for (PictureButton *b : {m_command19, m_command2, m_command1, m_command21})
+    m_clearAllButton = toolButton(this, "Command19", QStringLiteral("&Clear all"), 105, 1095, 315);
+    m_loadPresetButton
+        = toolButton(this, "Command2", QStringLiteral("&Load preset"), 1365, 1095, 315);
+    m_savePresetButton
+        = toolButton(this, "Command1", QStringLiteral("&Save preset"), 2625, 1095, 315);
+    m_aboutButton = toolButton(this, "Command21", QStringLiteral(" &About "), 3885, 1095, 315);
+    for (PictureButton *b :
+         {m_clearAllButton, m_loadPresetButton, m_savePresetButton, m_aboutButton})
         b->setPicture(face);
 
     m_display = new MarqueeLabel(this);
@@ -127,22 +130,42 @@ void Form1::buildLayout()
     m_display->setPalette(displayPalette);
     m_display->setAutoFillBackground(true);
 
-    m_command3 = toolButton(this, "Command3", QString(), 8505, 330, 330);
-    m_command3->setPicture(QPixmap(QStringLiteral(":/pictures/stop.ico")));
-    m_command3->setToolTip(QStringLiteral("Stop"));
-    m_command4 = toolButton(this, "Command4", QString(), 8925, 330, 330);
-    m_command4->setPicture(QPixmap(QStringLiteral(":/pictures/record.ico")));
-    m_command4->setToolTip(QStringLiteral("Record"));
-    m_command6 = toolButton(this, "Command6", QString(), 9345, 330, 330);
-    m_command6->setPicture(QPixmap(QStringLiteral(":/pictures/volume.bmp")));
+    m_stopButton = toolButton(this, "Command3", QString(), 8505, 330, 330);
+    m_stopButton->setPicture(QPixmap(QStringLiteral(":/pictures/stop.ico")));
+    m_stopButton->setToolTip(QStringLiteral("Stop"));
+    m_recordButton = toolButton(this, "Command4", QString(), 8925, 330, 330);
+    m_recordButton->setPicture(QPixmap(QStringLiteral(":/pictures/record.ico")));
+    m_recordButton->setToolTip(QStringLiteral("Record"));
+    m_volumeButton = toolButton(this, "Command6", QString(), 9345, 330, 330);
+    m_volumeButton->setPicture(QPixmap(QStringLiteral(":/pictures/volume.bmp")));
 
-    connect(m_command19, &QPushButton::clicked, this, &Form1::clearAll);
-    connect(m_command2, &QPushButton::clicked, this, &Form1::loadPresetClick);
-    connect(m_command1, &QPushButton::clicked, this, &Form1::savePresetClick);
-    connect(m_command21, &QPushButton::clicked, this, &Form1::aboutClick);
-    connect(m_command3, &QPushButton::clicked, this, &Form1::stopClick);
-    connect(m_command4, &QPushButton::clicked, this, &Form1::recordClick);
-    connect(m_command6, &QPushButton::clicked, this, &Form1::volumeClick);
+    // What a screen reader speaks; the pictures alone say nothing to it.
+    setSpoken(m_clearAllButton, withoutAccessKey(m_clearAllButton->text()),
+              QStringLiteral("Empties every pad"));
+    setSpoken(m_loadPresetButton, withoutAccessKey(m_loadPresetButton->text()),
+              QStringLiteral("Opens the presets dialog to load a preset"));
+    setSpoken(m_savePresetButton, withoutAccessKey(m_savePresetButton->text()),
+              QStringLiteral("Opens the presets dialog to save the pads as a preset"));
+    setSpoken(m_aboutButton, withoutAccessKey(m_aboutButton->text()),
+              QStringLiteral("Shows the program's name and version"));
+    setSpoken(m_stopButton, QStringLiteral("Stop"),
+              QStringLiteral("Stops the sound that is playing"));
+    setSpoken(m_recordButton, QStringLiteral("Record"),
+              QStringLiteral("Starts the sound recorder"));
+    setSpoken(m_volumeButton, QStringLiteral("Volume control"),
+              QStringLiteral("Opens the system's volume control"));
+    // A fixed name: a label without one is renamed, and so announced, on every tick.
+    setSpoken(m_display, QStringLiteral("Marquee"),
+              QStringLiteral("Runs the program's name and version, the credit line and the "
+                             "current preset's name"));
+
+    connect(m_clearAllButton, &QPushButton::clicked, this, &Form1::clearAll);
+    connect(m_loadPresetButton, &QPushButton::clicked, this, &Form1::loadPresetClick);
+    connect(m_savePresetButton, &QPushButton::clicked, this, &Form1::savePresetClick);
+    connect(m_aboutButton, &QPushButton::clicked, this, &Form1::aboutClick);
+    connect(m_stopButton, &QPushButton::clicked, this, &Form1::stopClick);
+    connect(m_recordButton, &QPushButton::clicked, this, &Form1::recordClick);
+    connect(m_volumeButton, &QPushButton::clicked, this, &Form1::volumeClick);
 
     // Tabbing follows the screen: down each column, the right one from its top (pad 53).
     QList<QWidget *> order;
@@ -150,8 +173,8 @@ void Form1::buildLayout()
         order << m_wave[i];
     for (int i = 53; i >= 2 * kRows; --i)
         order << m_wave[i];
-    order << m_command19 << m_command2 << m_command1 << m_command21 << m_command3 << m_command4
-          << m_command6;
+    order << m_clearAllButton << m_loadPresetButton << m_savePresetButton << m_aboutButton
+          << m_stopButton << m_recordButton << m_volumeButton;
     for (qsizetype k = 0; k + 1 < order.size(); ++k)
         setTabOrder(order[k], order[k + 1]);
     for (QWidget *w : order)
@@ -204,7 +227,7 @@ QLabel *Form1::Display() const
 
 QPixmap Form1::clearAllPicture() const
 {
-    return m_command19->picture();
+    return m_clearAllButton->picture();
 }
 
 void Form1::paintEvent(QPaintEvent *)
@@ -224,6 +247,13 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void Form1::keyPressEvent(QKeyEvent *event)
+{
+    // Push buttons outside a dialog ignore Enter; here it presses them as Space does.
+    if (!pressFocusedButton(this, event))
+        QWidget::keyPressEvent(event);
+}
+
 void Form1::padClick(int index)
 {
     m_idx = qint16(index);
@@ -235,7 +265,7 @@ void Form1::padClick(int index)
     }
     const QByteArray path = platform::encodePath(m_module.padPaths.at(m_idx));
     m_module.PlaySoundA(path.constData(), nullptr, platform::SND_ASYNC);
-    m_command3->setFocus();
+    m_stopButton->setFocus();
 }
 
 void Form1::padMouseDown(int index, Qt::MouseButton button)
@@ -250,15 +280,13 @@ void Form1::clearPad()
 {
     const int p = m_idx;
     m_module.padPaths.at(p).clear();
-    m_label.at(p)->clear();
-    m_wave.at(p)->setText(kUnassigned);
+    showPad(*this, p, QString());
 }
 
 void Form1::clearAll()
 {
     for (int p = 0; p < kPadCount; ++p) {
-        m_label[p]->clear();
-        m_wave[p]->setText(kUnassigned);
+        showPad(*this, p, QString());
         m_module.padPaths[p].clear();
     }
 }

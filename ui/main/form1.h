@@ -57,6 +57,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
@@ -69,14 +70,14 @@ private:
     QPixmap m_background;
     std::array<QPushButton *, kPadCount> m_wave{};
     std::array<QLabel *, kPadCount> m_label{};
-    PictureButton *m_command19 = nullptr;
-    PictureButton *m_command2 = nullptr;
-    PictureButton *m_command1 = nullptr;
-    PictureButton *m_command21 = nullptr;
+    PictureButton *m_clearAllButton = nullptr;
+    PictureButton *m_loadPresetButton = nullptr;
+    PictureButton *m_savePresetButton = nullptr;
+    PictureButton *m_aboutButton = nullptr;
     MarqueeLabel *m_display = nullptr;
-    PictureButton *m_command3 = nullptr;
-    PictureButton *m_command4 = nullptr;
-    PictureButton *m_command6 = nullptr;
+    PictureButton *m_stopButton = nullptr;
+    PictureButton *m_recordButton = nullptr;
+    PictureButton *m_volumeButton = nullptr;
     QTimer *m_timer = nullptr;
     QMenu *m_clear = nullptr;
     QAction *m_clearbtn = nullptr;
