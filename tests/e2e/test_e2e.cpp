@@ -4,13 +4,12 @@
 #include "support/audiodetect.h"
 #include "support/audiorecorder.h"
 #include "support/audiotone.h"
+#include "support/xsession.h"
 
 #include <QDir>
-#include <QHash>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,23 +20,6 @@ using namespace bellboard::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Window
-{
-    QString id;
-    QRect geometry;
-};
-
-bool until(const std::function<bool()> &done, std::chrono::milliseconds timeout = 8000ms)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(30ms);
-    }
-    return done();
-}
 
 // Pixels darker than mid-grey in `r` of `shot`: text on a white label, or none.
 int darkPixels(const QImage &shot, const QRect &r)
@@ -56,88 +38,13 @@ class TestEndToEnd final : public QObject
     Q_OBJECT
 
 private:
-    QProcess m_xvfb;
+    XSession m_x{QStringLiteral(BELLBOARD_BINARY_DIR "/e2e-artifacts")};
     QProcess m_program;
     QTemporaryDir m_tmp;
-    QString m_display;
     QString m_programFolder;
     QString m_sounds;
-    QString m_artifacts;
     Window m_main;
-    int m_shot = 0;
     MonitorRecorder m_recorder;
-
-    QString xdo(const QStringList &args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral("xdotool"), args);
-        p.waitForFinished(10000);
-        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-    }
-
-    // The visible windows titled exactly `title`, newest last.
-    QStringList windows(const QString &title)
-    {
-        const QString out = xdo({"search", "--onlyvisible", "--name",
-                                 "^" + QRegularExpression::escape(title) + "$"});
-        return out.isEmpty() ? QStringList() : out.split(QLatin1Char('\n'));
-    }
-
-    Window window(const QString &id)
-    {
-        Window w{id, {}};
-        const QString shell = xdo({"getwindowgeometry", "--shell", id});
-        QHash<QString, int> v;
-        for (const QString &line : shell.split(QLatin1Char('\n'))) {
-            const auto kv = line.split(QLatin1Char('='));
-            if (kv.size() == 2)
-                v.insert(kv[0], kv[1].toInt());
-        }
-        w.geometry = QRect(v.value("X"), v.value("Y"), v.value("WIDTH"), v.value("HEIGHT"));
-        return w;
-    }
-
-    // Waits for a window titled `title` other than the ones in `except`.
-    Window waitWindow(const QString &title, const QStringList &except = {})
-    {
-        QString found;
-        until([&] {
-            for (const QString &id : windows(title))
-                if (!except.contains(id))
-                    found = id;
-            return !found.isEmpty();
-        });
-        return found.isEmpty() ? Window{} : window(found);
-    }
-
-    void click(const Window &w, QPoint at, int button = 1)
-    {
-        xdo({"mousemove", "--window", w.id, QString::number(at.x()), QString::number(at.y())});
-        xdo({"click", QString::number(button)});
-    }
-
-    void keys(const QStringList &k)
-    {
-        xdo(QStringList{"key", "--clearmodifiers"} + k);
-    }
-
-    QImage shot(const QString &step)
-    {
-        const QString file = QStringLiteral("%1/%2-%3.png")
-                                 .arg(m_artifacts)
-                                 .arg(++m_shot, 2, 10, QLatin1Char('0'))
-                                 .arg(step);
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral("import"), {"-window", "root", file});
-        p.waitForFinished(15000);
-        return QImage(file);
-    }
 
     // A pad's label on the screen, inside its border.
     QRect labelRect(int pad) const
@@ -157,7 +64,7 @@ private:
 
     bool labelShowsText(int pad)
     {
-        const QImage s = shot(QStringLiteral("pad%1").arg(pad));
+        const QImage s = m_x.shot(QStringLiteral("pad%1").arg(pad));
         return darkPixels(s, labelRect(pad)) > 10;
     }
 
@@ -165,18 +72,18 @@ private:
     // in when `browse` is set, then the file by keyboard, then "&Select".
     void locate(const QString &file, bool browse)
     {
-        const Window dlg = waitWindow(QStringLiteral("Locate .wav Files"));
+        const Window dlg = m_x.waitWindow(QStringLiteral("Locate .wav Files"));
         QVERIFY2(!dlg.id.isEmpty(), "the locate dialog did not open");
-        shot(QStringLiteral("locate-open"));
+        m_x.shot(QStringLiteral("locate-open"));
         if (browse) {
-            click(dlg, {9 + 50, 74 + 8}); // the folder list; its last entry is "sounds"
-            keys({"End", "Return"});
+            m_x.click(dlg, {9 + 50, 74 + 8}); // the folder list; its last entry is "sounds"
+            m_x.keys({"End", "Return"});
         }
-        click(dlg, {126 + 40, 74 + 8}); // the file list
-        keys({"Home", QString(file.at(0))}); // type-ahead picks it among the few there
-        shot(QStringLiteral("locate-chosen"));
-        click(dlg, {56 + 32, 217 + 9}); // "&Select"
-        QVERIFY2(until([&] { return windows(QStringLiteral("Locate .wav Files")).isEmpty(); }),
+        m_x.click(dlg, {126 + 40, 74 + 8}); // the file list
+        m_x.keys({"Home", QString(file.at(0))}); // type-ahead picks it among the few there
+        m_x.shot(QStringLiteral("locate-chosen"));
+        m_x.click(dlg, {56 + 32, 217 + 9}); // "&Select"
+        QVERIFY2(until([&] { return m_x.windows(QStringLiteral("Locate .wav Files")).isEmpty(); }),
                  "the locate dialog stayed open");
     }
 
@@ -184,10 +91,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_tmp.isValid());
-        m_artifacts = QStringLiteral(BELLBOARD_BINARY_DIR "/e2e-artifacts");
-        QDir(m_artifacts).removeRecursively();
-        QDir().mkpath(m_artifacts);
-
         // The program in a folder of its own, so its presets land there.
         m_programFolder = m_tmp.filePath(QStringLiteral("prog"));
         QDir().mkpath(m_programFolder);
@@ -209,29 +112,15 @@ private slots:
         b.seconds = 8.0;
         QVERIFY(writeToneFile(m_sounds + "/bravo.wav", b));
 
-        // A free display of our own.
-        for (int n = 90; n < 140 && m_display.isEmpty(); ++n) {
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-                continue;
-            m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(n), "-screen", "0",
-                                                  "1024x768x24", "-nolisten", "tcp"});
-            if (until([&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)); }, 5000ms))
-                m_display = QStringLiteral(":%1").arg(n);
-            else
-                m_xvfb.kill();
-        }
-        QVERIFY2(!m_display.isEmpty(), "no X server could be started");
-
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QVERIFY2(m_x.start(), "no X server could be started");
+        const QProcessEnvironment env = m_x.environment();
         m_program.setProcessEnvironment(env);
         m_program.setWorkingDirectory(home);
         m_program.setProcessChannelMode(QProcess::ForwardedChannels);
         m_program.start(m_programFolder + "/bellboard", {});
         QVERIFY(m_program.waitForStarted());
 
-        m_main = waitWindow(QStringLiteral("Bellboard 1.2.6"));
+        m_main = m_x.waitWindow(QStringLiteral("Bellboard 1.2.6"));
         QVERIFY2(!m_main.id.isEmpty(), "the main window did not appear");
         QVERIFY(m_recorder.start());
     }
@@ -244,14 +133,12 @@ private slots:
             if (!m_program.waitForFinished(5000))
                 m_program.kill();
         }
-        m_xvfb.terminate();
-        m_xvfb.waitForFinished(5000);
     }
 
     void mainWindowStands()
     {
         QCOMPARE(m_main.geometry.size(), QSize(654, 442));
-        const QImage s = shot(QStringLiteral("start"));
+        const QImage s = m_x.shot(QStringLiteral("start"));
         QVERIFY(!s.isNull());
         for (int pad : {0, 17, 18, 36, 53})
             QCOMPARE(darkPixels(s, labelRect(pad)), 0);
@@ -259,7 +146,7 @@ private slots:
 
     void assignAPadThroughTheLocateDialog()
     {
-        click(m_main, padButton(0));
+        m_x.click(m_main, padButton(0));
         locate(QStringLiteral("alpha.wav"), true);
         QVERIFY(until([&] { return labelShowsText(0); }));
     }
@@ -267,34 +154,25 @@ private slots:
     void playThePad()
     {
         const std::size_t from = m_recorder.position();
-        click(m_main, padButton(0));
+        m_x.click(m_main, padButton(0));
         QVERIFY(m_recorder.waitUntil(from + MonitorRecorder::rate * 2, 10000ms));
         const auto heard = m_recorder.samples(from, m_recorder.position());
         const ToneSpan span = findTone(heard, 440, MonitorRecorder::rate);
         QVERIFY2(span.seconds(MonitorRecorder::rate) > 0.8,
                  qPrintable(QStringLiteral("440 Hz heard for %1 s").arg(span.seconds(MonitorRecorder::rate))));
-        shot(QStringLiteral("played"));
+        m_x.shot(QStringLiteral("played"));
     }
 
     void assignASecondPadInTheRememberedFolder()
     {
-        click(m_main, padButton(1));
+        m_x.click(m_main, padButton(1));
         locate(QStringLiteral("bravo.wav"), false);
         QVERIFY(until([&] { return labelShowsText(1); }));
     }
 
     void saveThePreset()
     {
-        const QStringList before = windows(QStringLiteral("Bellboard 1.2.6"));
-        click(m_main, {175 + 36, 413 + 10}); // "&Save preset"
-        const Window dlg = waitWindow(QStringLiteral("Bellboard 1.2.6"), before);
-        QVERIFY2(!dlg.id.isEmpty(), "the presets dialog did not open");
-        click(dlg, {35 + 60, 35 + 9}); // the name field
-        keys({"ctrl+a"});
-        xdo({"type", "--delay", "20", "e2e"});
-        shot(QStringLiteral("save-dialog"));
-        click(dlg, {14 + 25, 301 + 11}); // "&Save"
-        QVERIFY(until([&] { return windows(QStringLiteral("Bellboard 1.2.6")).size() == 1; }));
+        QVERIFY(saveBoardAs(m_x, m_main, QStringLiteral("Bellboard 1.2.6"), QStringLiteral("e2e")));
 
         QFile preset(m_programFolder + "/e2e.pst");
         QVERIFY(until([&] { return preset.exists(); }));
@@ -308,33 +186,33 @@ private slots:
 
     void clearAll()
     {
-        click(m_main, {7 + 36, 413 + 10}); // "&Clear all"
+        m_x.click(m_main, {7 + 36, 413 + 10}); // "&Clear all"
         QVERIFY(until([&] { return !labelShowsText(0) && !labelShowsText(1); }));
     }
 
     void loadThePreset()
     {
-        const QStringList before = windows(QStringLiteral("Bellboard 1.2.6"));
-        click(m_main, {91 + 36, 413 + 10}); // "&Load preset"
-        const Window dlg = waitWindow(QStringLiteral("Bellboard 1.2.6"), before);
+        const QStringList before = m_x.windows(QStringLiteral("Bellboard 1.2.6"));
+        m_x.click(m_main, {91 + 36, 413 + 10}); // "&Load preset"
+        const Window dlg = m_x.waitWindow(QStringLiteral("Bellboard 1.2.6"), before);
         QVERIFY2(!dlg.id.isEmpty(), "the presets dialog did not open");
-        click(dlg, {14 + 40, 63 + 8}); // the first entry of the list: the only preset
-        shot(QStringLiteral("load-dialog"));
-        click(dlg, {14 + 25, 301 + 11}); // "&Load"
-        QVERIFY(until([&] { return windows(QStringLiteral("Bellboard 1.2.6")).size() == 1; }));
+        m_x.click(dlg, {14 + 40, 63 + 8}); // the first entry of the list: the only preset
+        m_x.shot(QStringLiteral("load-dialog"));
+        m_x.click(dlg, {14 + 25, 301 + 11}); // "&Load"
+        QVERIFY(until([&] { return m_x.windows(QStringLiteral("Bellboard 1.2.6")).size() == 1; }));
         QVERIFY(until([&] { return labelShowsText(0) && labelShowsText(1); }));
     }
 
     void stopCutsALongSoundOff()
     {
         const std::size_t from = m_recorder.position();
-        click(m_main, padButton(1)); // eight seconds of 660 Hz
+        m_x.click(m_main, padButton(1)); // eight seconds of 660 Hz
         QVERIFY(until([&] {
             const auto s = m_recorder.samples(from, m_recorder.position());
             return findTone(s, 660, MonitorRecorder::rate).windows > 20;
         }));
         const auto pressed = MonitorRecorder::Clock::now();
-        click(m_main, {567 + 11, 413 + 11}); // Stop
+        m_x.click(m_main, {567 + 11, 413 + 11}); // Stop
         const std::size_t at = m_recorder.frameAt(pressed);
         QVERIFY(m_recorder.waitUntil(at + MonitorRecorder::rate, 10000ms));
         const auto after = m_recorder.samples(at, at + MonitorRecorder::rate);
@@ -345,15 +223,15 @@ private slots:
                  qPrintable(QStringLiteral("660 Hz until %1 ms after Stop").arg(tail.last * 1000 / MonitorRecorder::rate)));
         const std::size_t quiet = tail.windows ? tail.last : 0;
         QVERIFY(rms(after.data() + quiet + 480, after.size() - quiet - 480) < 0.001);
-        shot(QStringLiteral("stopped"));
+        m_x.shot(QStringLiteral("stopped"));
     }
 
     void clearOnePadFromItsMenu()
     {
-        click(m_main, padButton(0), 3);
+        m_x.click(m_main, padButton(0), 3);
         std::this_thread::sleep_for(300ms);
-        shot(QStringLiteral("menu"));
-        keys({"Down", "Return"});
+        m_x.shot(QStringLiteral("menu"));
+        m_x.keys({"Down", "Return"});
         QVERIFY(until([&] { return !labelShowsText(0); }));
         QVERIFY(labelShowsText(1));
     }
@@ -361,7 +239,7 @@ private slots:
     void theProgramIsStillRunning()
     {
         QCOMPARE(m_program.state(), QProcess::Running);
-        QCOMPARE(windows(QStringLiteral("Bellboard 1.2.6")).size(), 1);
+        QCOMPARE(m_x.windows(QStringLiteral("Bellboard 1.2.6")).size(), 1);
     }
 };
 
