@@ -56,9 +56,46 @@ private slots:
         const QString real = programFolder();
         setProgramFolderOverride(QStringLiteral("/tmp/elsewhere"));
         QCOMPARE(programFolder(), QStringLiteral("/tmp/elsewhere"));
+        QCOMPARE(presetFolder(), QStringLiteral("/tmp/elsewhere")); // a portable build's presets
         setProgramFolderOverride(QString());
         QCOMPARE(programFolder(), real);
         QVERIFY(!real.isEmpty());
+    }
+
+    void userPresetFolderFollowsXdg_data()
+    {
+        QTest::addColumn<bool>("set");
+        QTest::addColumn<QByteArray>("dataHome");
+        QTest::addColumn<QString>("folder");
+        const QString fallback = QStringLiteral("/home/tester/.local/share/bellboard");
+        const QString data = QStringLiteral("/x/data/bellboard");
+        QTest::newRow("absolute") << true << QByteArray("/x/data") << data;
+        QTest::newRow("trailing slash") << true << QByteArray("/x/data/") << data;
+        QTest::newRow("unset") << false << QByteArray() << fallback;
+        QTest::newRow("empty") << true << QByteArray("") << fallback;
+        QTest::newRow("relative, invalid") << true << QByteArray("data") << fallback;
+    }
+
+    void userPresetFolderFollowsXdg()
+    {
+        QFETCH(bool, set);
+        QFETCH(QByteArray, dataHome);
+        QFETCH(QString, folder);
+        const QByteArray oldHome = qgetenv("HOME");
+        const bool hadData = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+        const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+        qputenv("HOME", "/home/tester");
+        if (set)
+            qputenv("XDG_DATA_HOME", dataHome);
+        else
+            qunsetenv("XDG_DATA_HOME");
+        const QString got = userPresetFolder();
+        qputenv("HOME", oldHome);
+        if (hadData)
+            qputenv("XDG_DATA_HOME", oldData);
+        else
+            qunsetenv("XDG_DATA_HOME");
+        QCOMPARE(got, folder);
     }
 
     void versionRecord()
