@@ -29,9 +29,10 @@ bool MonitorRecorder::start(std::chrono::milliseconds timeout)
     if (pipe2(fds, O_CLOEXEC) != 0)
         return false;
     const QByteArray device = "--device=" + source_.toLocal8Bit();
-    // A 5 ms fragment keeps the null sink rendering in small blocks.
+    // A 5 ms fragment keeps the null sink rendering in small blocks. Two channels, mixed
+    // here: servers differ in how they mix down (PipeWire scales L+R by 0.707, not 0.5).
     const char *argv[] = {"parec",         device.constData(),      "--format=float32le",
-                          "--rate=48000",  "--channels=1",          "--latency-msec=5",
+                          "--rate=48000",  "--channels=2",          "--latency-msec=5",
                           "--raw",         nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -80,22 +81,26 @@ void MonitorRecorder::readLoop(int fd)
 {
     std::vector<char> buffer(1 << 16);
     std::size_t carry = 0;
+    float frame[2];
     for (;;) {
         const ssize_t got = ::read(fd, buffer.data() + carry, buffer.size() - carry);
         const auto now = Clock::now();
         if (got <= 0)
             break;
         const std::size_t bytes = carry + static_cast<std::size_t>(got);
-        const std::size_t whole = bytes / sizeof(float);
+        const std::size_t whole = bytes / sizeof(frame);
         {
             std::lock_guard lock(mutex_);
             const std::size_t at = samples_.size();
             samples_.resize(at + whole);
-            std::memcpy(samples_.data() + at, buffer.data(), whole * sizeof(float));
+            for (std::size_t i = 0; i < whole; ++i) {
+                std::memcpy(frame, buffer.data() + i * sizeof(frame), sizeof(frame));
+                samples_[at + i] = (frame[0] + frame[1]) / 2;
+            }
             arrivals_.emplace_back(samples_.size(), now);
         }
-        carry = bytes - whole * sizeof(float);
-        std::memmove(buffer.data(), buffer.data() + whole * sizeof(float), carry);
+        carry = bytes - whole * sizeof(frame);
+        std::memmove(buffer.data(), buffer.data() + whole * sizeof(frame), carry);
         grew_.notify_all();
     }
     ::close(fd);
