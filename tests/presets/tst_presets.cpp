@@ -65,6 +65,8 @@ private slots:
         QTest::newRow("Linux path") << "/home/sam/snd/gong.wav" << "gong" << ">";
         QTest::newRow("mixed separators") << "C:\\a/b\\Horn.wav" << "Horn" << ">";
         QTest::newRow("extension not checked") << "/x/Buzzer.mp3" << "Buzzer" << ">";
+        // As the locate dialog labels it too.
+        QTest::newRow("file name holding a backslash") << "/snd/crowd\\cheer.wav" << "cheer" << ">";
     }
     void labels()
     {

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <utility>
 
 namespace bellboard::test {
 
@@ -27,5 +28,32 @@ inline void whenModal(std::function<void(QWidget *)> act, bool popup = false)
     });
     timer->start();
 }
+
+// Runs `act` on every modal dialog that opens while it lives, from inside the dialog's own
+// event loop; `act` must close it. For tests where some rows open a dialog and some do not.
+class EachModal final
+{
+public:
+    explicit EachModal(std::function<void(QWidget *)> act)
+        : m_act(std::move(act))
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            QWidget *w = QApplication::activeModalWidget();
+            if (!w || !w->isVisible() || m_busy)
+                return; // `act` may wait in an event loop of its own; do not start it twice
+            m_busy = true;
+            m_act(w);
+            m_busy = false;
+        });
+        m_timer.start();
+    }
+    Q_DISABLE_COPY_MOVE(EachModal)
+
+private:
+    std::function<void(QWidget *)> m_act;
+    QTimer m_timer;
+    bool m_busy = false;
+};
 
 } // namespace bellboard::test

@@ -319,6 +319,8 @@ void TestForm3::assign_data()
     QTest::newRow("sound.WAV by double-click") << QByteArray("sound.WAV") << "sound" << 7 << true;
     QTest::newRow("blanks, mixed case") << QByteArray("door bell.Wav") << "door bell" << 0 << false;
     QTest::newRow(".wav alone: empty label") << QByteArray(".wav") << "" << 53 << false;
+    // By the preset rule: the label is what follows the last "\", in a file name too.
+    QTest::newRow("a name holding a backslash") << QByteArray("crowd\\cheer.wav") << "cheer" << 9 << false;
     QTest::newRow("name not UTF-8") << QByteArray("caf\xe9.wav") << QStringLiteral("caf") + QChar(0xDCE9)
                                      << 12 << true;
 }

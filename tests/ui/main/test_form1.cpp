@@ -2,9 +2,14 @@
 #include "platform/pathcodec.h"
 #include "platform/programinfo.h"
 #include "presets/form4.h"
+#include "presets/presets.h"
+#include "support/files.h"
+#include "support/messages.h"
 #include "support/modal.h"
+#include "ui/locate/filelistbox.h"
 #include "ui/main/form1.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QFile>
 #include <QTemporaryDir>
@@ -63,6 +68,23 @@ struct Board
 QString blanks(int n)
 {
     return QString(n, QLatin1Char(' '));
+}
+
+// Selects `name` in an open locate dialog's file list once the list has read its folder.
+bool pickFile(QWidget *locate, const QString &name)
+{
+    auto *files = locate->findChild<FileListBox *>(QStringLiteral("File1"));
+    if (!files || !QTest::qWaitFor([&] { return !files->loading(); }, 5000))
+        return false;
+    files->setCurrentIndex(files->model()->index(int(files->names().indexOf(name)), 0));
+    return files->fileName() == name;
+}
+
+// What a screen reader calls a control.
+QString spokenName(QWidget *w)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(w);
+    return iface ? iface->text(QAccessible::Name) : QStringLiteral("<no interface>");
 }
 
 } // namespace
@@ -570,6 +592,176 @@ private slots:
         QCOMPARE(b.module.presetName, presetNameAfterCancel);
         QCOMPARE(b.module.marqueePos, qint16(1));
         QCOMPARE(b.module.marqueeStage, qint16(1));
+    }
+
+    // Enter (either key) and Space press the focused button in the main window and in the
+    // locate dialog. Enter presses nothing when no button has the focus, and Esc never does:
+    // neither window has a default or a cancel button. Each row says what the press did.
+    void keysPressTheFocusedButton_data()
+    {
+        QTest::addColumn<QString>("control"); // "Form3 ...": in the locate dialog for pad 0
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("effect");
+        const std::pair<const char *, const char *> presses[] = {
+            {"wave 0", "opened Form3"},
+            {"wave 53", "played /snd/bell.wav; focus Command3"},
+            {"Command19", "pad 53 cleared"},
+            {"Command2", "opened Form4 Load Preset"},
+            {"Command1", "opened Form4 Save Preset"},
+            {"Command21", "opened Form2"},
+            {"Command3", "played <folder>/stop.wav"},
+            {"Command4", "started sndrec32.exe"},
+            {"Command6", "started sndvol32.exe"},
+            {"Form3 Command2", "pad 0: kick; closed"},
+            {"Form3 Command1", "closed"},
+        };
+        for (const auto &[control, effect] : presses) {
+            for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+                QTest::addRow("%s, %s", control, qPrintable(QKeySequence(key).toString()))
+                    << control << key << effect;
+        }
+        QTest::newRow("Form3 File1, Return") << "Form3 File1" << int(Qt::Key_Return) << "";
+        QTest::newRow("Form3 Command1, Esc") << "Form3 Command1" << int(Qt::Key_Escape) << "";
+        QTest::newRow("wave 0, Esc") << "wave 0" << int(Qt::Key_Escape) << "";
+    }
+
+    void keysPressTheFocusedButton()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, key);
+        QFETCH(QString, effect);
+        QTemporaryDir dir;
+        QVERIFY(test::writeBytes(dir.filePath(QStringLiteral("kick.wav")), QByteArray()));
+        platform::setProgramFolderOverride(dir.path());
+        Board b;
+        b.form->Timer1()->stop();
+        b.module.lastWavFolder = dir.path();
+        b.assign(53, QStringLiteral("/snd/bell.wav"));
+        b.form->show();
+        QApplication::setActiveWindow(b.form.get());
+        QVERIFY(QTest::qWaitForWindowActive(b.form.get()));
+
+        const bool inLocate = control.startsWith(QLatin1String("Form3 "));
+        const QString name = inLocate ? control.mid(6) : control;
+        QWidget *pressed = nullptr;
+        const auto press = [&](QWidget *window) {
+            pressed = name.startsWith(QLatin1String("wave ")) ? b.form->wave(name.mid(5).toInt())
+                                                              : window->findChild<QWidget *>(name);
+            pressed->setFocus();
+            QCOMPARE(QApplication::focusWidget(), pressed);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key),
+                            key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        };
+        QStringList did;
+        bool closedByKey = false;
+        test::EachModal dialogs([&](QWidget *w) {
+            if (!inLocate) {
+                auto *presets = qobject_cast<Form4 *>(w);
+                did << QStringLiteral("opened ") + w->objectName()
+                           + (presets ? QLatin1Char(' ') + presets->Label1->text() : QString());
+            } else if (QTest::qWaitForWindowActive(w) && pickFile(w, QStringLiteral("kick.wav"))) {
+                press(w);
+                closedByKey = !w->isVisible();
+            }
+            w->close();
+        });
+        if (inLocate)
+            b.form->padClick(0);
+        else
+            press(b.form.get());
+        QVERIFY(pressed);
+
+        if (!b.module.padPaths[0].isEmpty())
+            did << QStringLiteral("pad 0: ") + b.form->Label1(0)->text();
+        if (b.module.padPaths[53].isEmpty())
+            did << QStringLiteral("pad 53 cleared");
+        for (const PlayCall &play : b.plays)
+            did << QStringLiteral("played ") + QString::fromLocal8Bit(play.name);
+        for (const QString &program : b.started)
+            did << QStringLiteral("started ") + program;
+        if (closedByKey)
+            did << QStringLiteral("closed");
+        QWidget *focus = QApplication::focusWidget();
+        if (focus && focus != pressed && focus->window() == b.form.get())
+            did << QStringLiteral("focus ") + focus->objectName();
+        QCOMPARE(did.join(QLatin1String("; ")),
+                 effect.replace(QLatin1String("<folder>"), dir.path()));
+    }
+
+    // A screen reader names a pad by its place in the reading order, which Tab follows, and by
+    // what it plays; the name follows every change of the pad.
+    void padsTellScreenReadersWhatTheyPlay_data()
+    {
+        QTest::addColumn<int>("pad");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("locate dialog") << 11 << "locate" << "Pad 12, empty" << "Pad 12: applause";
+        QTest::newRow("Clear all, top of the right column")
+            << 53 << "Clear all" << "Pad 37: applause" << "Pad 37, empty";
+        QTest::newRow("preset load, bottom of the right column")
+            << 36 << "full" << "Pad 54, empty" << "Pad 54: applause";
+        QTest::newRow("preset load that empties the pad")
+            << 0 << "empty" << "Pad 1: applause" << "Pad 1, empty";
+    }
+
+    void padsTellScreenReadersWhatTheyPlay()
+    {
+        QFETCH(int, pad);
+        QFETCH(QString, change);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QTemporaryDir dir;
+        platform::setProgramFolderOverride(dir.path());
+        const QString applause = dir.filePath(QStringLiteral("applause.wav"));
+        QVERIFY(test::writeBytes(applause, QByteArray()));
+        QVERIFY(test::writeBytes(dir.filePath(QStringLiteral("full.pst")),
+                                 test::crlfs(pad) + platform::encodePath(applause)
+                                     + test::crlfs(kPadCount - pad)));
+        QVERIFY(test::writeBytes(dir.filePath(QStringLiteral("empty.pst")), test::crlfs(kPadCount)));
+        test::MessageCatcher messages;
+        Board b;
+        b.form->Timer1()->stop();
+        b.module.lastWavFolder = dir.path();
+        if (before.contains(QLatin1Char(':')))
+            loadPreset(b.module, *b.form, QStringLiteral("full"));
+        QCOMPARE(spokenName(b.form->wave(pad)), before);
+        QCOMPARE(spokenName(b.form->Label1(pad)), before);
+
+        if (change == QLatin1String("locate")) {
+            test::EachModal locate([&](QWidget *w) {
+                if (pickFile(w, QStringLiteral("applause.wav")))
+                    w->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+                w->close();
+            });
+            b.form->padClick(pad);
+        } else if (change == QLatin1String("Clear all")) {
+            QTest::mouseClick(b.form->findChild<QPushButton *>(QStringLiteral("Command19")),
+                              Qt::LeftButton);
+        } else {
+            loadPreset(b.module, *b.form, change);
+        }
+        QCOMPARE(spokenName(b.form->wave(pad)), after);
+        QCOMPARE(spokenName(b.form->Label1(pad)), after);
+        QCOMPARE(messages.texts, QStringList());
+    }
+
+    // The marquee changes three times a second. A screen reader speaks a label again when its
+    // name changes, and a label without a name of its own is named by its text; so the
+    // marquee's name stays put while its text runs.
+    void marqueeTicksAreNotAnnounced()
+    {
+        Board b;
+        b.form->Timer1()->stop();
+        QSet<QString> texts;
+        QSet<QString> names;
+        for (int t = 0; t < 40; ++t) {
+            b.form->marqueeTick();
+            texts << b.form->Display()->text();
+            names << spokenName(b.form->Display());
+        }
+        QCOMPARE(texts.size(), 40);
+        QCOMPARE(names, QSet<QString>({QStringLiteral("Marquee")}));
     }
 
     void aboutShowsTheCaption()
