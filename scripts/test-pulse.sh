@@ -18,15 +18,21 @@ start)
         -L "module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
         -L "module-null-sink sink_name=bellboard_test rate=48000 channels=2" \
         -L "module-always-sink"
+    # Up means: it answers, our sink is its default, its monitor exists.
+    export PULSE_SERVER=unix:$dir/native
     for _ in $(seq 1 100); do
-        if PULSE_SERVER=unix:$dir/native pactl info >/dev/null 2>&1; then
-            PULSE_SERVER=unix:$dir/native pactl set-default-sink bellboard_test
-            exit 0
+        if pactl info >/dev/null 2>&1; then
+            pactl set-default-sink bellboard_test 2>/dev/null || true
+            if pactl info | grep -qx 'Default Sink: bellboard_test' &&
+                pactl list short sources | grep -q $'\tbellboard_test.monitor\t'; then
+                exit 0
+            fi
         fi
         sleep 0.1
     done
-    echo "test PulseAudio server did not come up; its log:" >&2
+    echo "test PulseAudio server did not come up with bellboard_test as its default sink; its log:" >&2
     cat "$dir/server.log" >&2 || true
+    "$0" stop "$dir" || true
     exit 1
     ;;
 stop)
