@@ -156,8 +156,8 @@ void Form1::buildLayout()
               QStringLiteral("Opens the system's volume control"));
     // A fixed name: a label without one is renamed, and so announced, on every tick.
     setSpoken(m_display, QStringLiteral("Marquee"),
-              QStringLiteral("Runs the program's name and version, the credit line and the "
-                             "current preset's name"));
+              QStringLiteral("Shows in turn the program's name and version, the credit line "
+                             "and the current preset's name"));
 
     connect(m_clearAllButton, &QPushButton::clicked, this, &Form1::clearAll);
     connect(m_loadPresetButton, &QPushButton::clicked, this, &Form1::loadPresetClick);
