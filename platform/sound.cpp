@@ -13,6 +13,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -45,6 +46,8 @@ constexpr std::size_t ringFrames = 16384;
 constexpr std::size_t prefillFrames = 1024;
 // How long a new sound's start may take to decode before the old one is cut off anyway.
 constexpr auto readyWait = 20ms;
+// How often a play on the SDL fallback first looks for a sound server.
+constexpr auto serverProbeEvery = 5s;
 
 struct Voice final
 {
@@ -262,27 +265,40 @@ private:
         output_->restart();
     }
 
-    // The first output that opens: the desktop's sound server, else SDL's own drivers.
+    // The first output that opens: the desktop's sound server, else SDL's own drivers. On
+    // SDL, a play now and then looks for a server again: it may have started after us.
     bool ensureOutput()
     {
         if (output_ && !output_->alive())
             closeOutput();
-        if (output_)
+        const auto now = std::chrono::steady_clock::now();
+        if (output_ && (output_->name() != std::string_view("sdl") || now < nextServerProbe_))
             return true;
-        for (auto make : {audio::makePulseOutput, audio::makeSdlOutput}) {
-            std::unique_ptr<audio::Output> output = make(*this);
-            if (!output->open())
-                continue;
-            output_ = std::move(output);
-            resting_ = false;
-            publishedRate_.store(output_->rate(), std::memory_order_relaxed);
-            publishedPeriod_.store(output_->periodFrames(), std::memory_order_relaxed);
-            publishedQueue_.store(output_->queueFrames(), std::memory_order_relaxed);
-            publishedOutput_.store(output_->name(), std::memory_order_relaxed);
-            deviceOpens_.fetch_add(1, std::memory_order_relaxed);
+        std::unique_ptr<audio::Output> pulse = audio::makePulseOutput(*this);
+        if (pulse->open()) {
+            closeOutput();
+            adopt(std::move(pulse));
             return true;
         }
-        return false;
+        nextServerProbe_ = now + serverProbeEvery;
+        if (output_)
+            return true;
+        std::unique_ptr<audio::Output> sdl = audio::makeSdlOutput(*this);
+        if (!sdl->open())
+            return false;
+        adopt(std::move(sdl));
+        return true;
+    }
+
+    void adopt(std::unique_ptr<audio::Output> output)
+    {
+        output_ = std::move(output);
+        resting_ = false;
+        publishedRate_.store(output_->rate(), std::memory_order_relaxed);
+        publishedPeriod_.store(output_->periodFrames(), std::memory_order_relaxed);
+        publishedQueue_.store(output_->queueFrames(), std::memory_order_relaxed);
+        publishedOutput_.store(output_->name(), std::memory_order_relaxed);
+        deviceOpens_.fetch_add(1, std::memory_order_relaxed);
     }
 
     void closeOutput()
@@ -356,6 +372,7 @@ private:
 
     // The controller's.
     std::unique_ptr<audio::Output> output_;
+    std::chrono::steady_clock::time_point nextServerProbe_;
     bool resting_ = false;
     std::vector<Voice *> live_;
 

@@ -1,9 +1,9 @@
 // Output through the desktop's sound server (PulseAudio, or PipeWire's PulseAudio layer).
 //
 // One stream keeps a quarter of a second queued at the server, so a late thread here never
-// turns into a gap. A new sound does not wait behind that queue: its start is written at
-// the server's read position (PA_SEEK_RELATIVE_ON_READ), replacing whatever was queued,
-// and the rest follows at the write position as the server asks for it.
+// turns into a gap. A new sound does not wait behind that queue: the queue is flushed and
+// the new sound's start written at the server's read position (PA_SEEK_RELATIVE_ON_READ)
+// at once; the rest follows at the write position as the server asks for it.
 
 #include "platform/audio/output.h"
 #include "platform/audio/realtime.h"
@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include <sys/syscall.h>
@@ -76,21 +77,12 @@ public:
         if (!ready())
             return;
         cancelRetry();
-        const Source::Pulled pulled = source_.pull(buffer_.data(), queueFrames_, true);
-        std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(2 * pulled.frames),
-                  buffer_.end(), 0.f);
-        // Silence over the rest of the queue, so nothing of the old sound is left behind
-        // the new one; the new sound's next frames are written over it.
-        const bool more = pulled.state == Source::State::Playing
-                          || pulled.state == Source::State::Waiting;
-        playing_ = more;
-        padFrames_ = more ? queueFrames_ - pulled.frames : 0;
-        if (pa_stream_write(stream_, buffer_.data(), queueFrames_ * frameBytes, nullptr, 0,
-                            PA_SEEK_RELATIVE_ON_READ)
-            < 0)
-            return;
-        if (pulled.state == Source::State::Waiting)
-            armRetry();
+        // Everything queued goes, however much the server had asked for; the server takes
+        // back what the sink rendered ahead where it can, and waits for the pre-buffer.
+        if (pa_operation *op = pa_stream_flush(stream_, nullptr, nullptr))
+            pa_operation_unref(op);
+        playing_ = true;
+        write(source_.pull(buffer_.data(), queueFrames_, true), PA_SEEK_RELATIVE_ON_READ);
     }
 
     const char *name() const override { return "pulse"; }
@@ -140,10 +132,17 @@ private:
             return false;
         }
 
-        // Play at the server's own rate, so it has nothing to convert.
+        // Play at the default sink's rate, so the server has nothing to convert.
         if (pa_operation *op = pa_context_get_server_info(context_, onServerInfo, this)) {
             waitUntil([&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
             pa_operation_unref(op);
+        }
+        if (!defaultSink_.empty()) {
+            if (pa_operation *op = pa_context_get_sink_info_by_name(context_, defaultSink_.c_str(),
+                                                                    onSinkInfo, this)) {
+                waitUntil([&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
+                pa_operation_unref(op);
+            }
         }
         if (rate_ < 8000 || rate_ > 384000)
             rate_ = 48000;
@@ -208,29 +207,30 @@ private:
         loop_ = nullptr;
     }
 
-    // The server asks for `bytes` more: the sound's next frames, after its start if the
-    // last restart padded it with silence.
+    // The server asks for `bytes` more: the sound's next frames.
     void fill(std::size_t bytes)
     {
         if (!playing_ || !ready())
             return;
         const std::size_t want = std::min(bytes / frameBytes, queueFrames_);
-        const Source::Pulled pulled = source_.pull(buffer_.data(), want, false);
+        write(source_.pull(buffer_.data(), want, false), PA_SEEK_RELATIVE);
+    }
+
+    void write(Source::Pulled pulled, pa_seek_mode_t seek)
+    {
         std::size_t frames = pulled.frames;
         if (pulled.state == Source::State::Ended || pulled.state == Source::State::Idle) {
-            // A tail shorter than the pre-buffer would wait there after a stall.
-            const std::size_t tail = std::min(queueFrames_ - frames, requestFrames_);
-            std::fill_n(buffer_.begin() + static_cast<std::ptrdiff_t>(2 * frames), 2 * tail, 0.f);
-            frames += tail;
+            // A last piece shorter than the pre-buffer would wait there after a stall.
+            if (frames > 0) {
+                const std::size_t tail = std::min(queueFrames_ - frames, requestFrames_);
+                std::fill_n(buffer_.begin() + static_cast<std::ptrdiff_t>(2 * frames), 2 * tail,
+                            0.f);
+                frames += tail;
+            }
             playing_ = false;
         }
-        if (frames > 0) {
-            const auto back = static_cast<std::int64_t>(padFrames_ * frameBytes);
-            if (pa_stream_write(stream_, buffer_.data(), frames * frameBytes, nullptr, -back,
-                                PA_SEEK_RELATIVE)
-                == 0)
-                padFrames_ = 0;
-        }
+        if (frames > 0)
+            pa_stream_write(stream_, buffer_.data(), frames * frameBytes, nullptr, 0, seek);
         if (pulled.state == Source::State::Waiting)
             armRetry();
     }
@@ -271,6 +271,17 @@ private:
     static void onServerInfo(pa_context *, const pa_server_info *info, void *self)
     {
         auto *out = static_cast<PulseOutput *>(self);
+        if (info != nullptr) {
+            out->rate_ = static_cast<int>(info->sample_spec.rate);
+            if (info->default_sink_name != nullptr)
+                out->defaultSink_ = info->default_sink_name;
+        }
+        pa_threaded_mainloop_signal(out->loop_, 0);
+    }
+
+    static void onSinkInfo(pa_context *, const pa_sink_info *info, int, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
         if (info != nullptr)
             out->rate_ = static_cast<int>(info->sample_spec.rate);
         pa_threaded_mainloop_signal(out->loop_, 0);
@@ -307,11 +318,10 @@ private:
     bool timedOut_ = false;
     pid_t tid_ = 0;
     int rate_ = 0;
+    std::string defaultSink_;
     std::size_t queueFrames_ = 0;
     std::size_t requestFrames_ = 0;
     std::vector<float> buffer_;
-    // Silence written after the new sound's start at the last restart, still to overwrite.
-    std::size_t padFrames_ = 0;
     bool playing_ = false;
 };
 

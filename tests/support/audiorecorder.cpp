@@ -16,7 +16,9 @@ namespace bellboard::test {
 
 using namespace std::chrono_literals;
 
-MonitorRecorder::MonitorRecorder(QString source) : source_(std::move(source)) {}
+MonitorRecorder::MonitorRecorder(QString source, int latencyMs)
+    : source_(std::move(source)), latencyMs_(latencyMs)
+{}
 
 MonitorRecorder::~MonitorRecorder()
 {
@@ -29,11 +31,12 @@ bool MonitorRecorder::start(std::chrono::milliseconds timeout)
     if (pipe2(fds, O_CLOEXEC) != 0)
         return false;
     const QByteArray device = "--device=" + source_.toLocal8Bit();
-    // A 5 ms fragment keeps the null sink rendering in small blocks. Two channels, mixed
-    // here: servers differ in how they mix down (PipeWire scales L+R by 0.707, not 0.5).
-    const char *argv[] = {"parec",         device.constData(),      "--format=float32le",
-                          "--rate=48000",  "--channels=2",          "--latency-msec=5",
-                          "--raw",         nullptr};
+    const QByteArray latency = "--latency-msec=" + QByteArray::number(latencyMs_);
+    // Two channels, mixed here: servers differ in how they mix down (PipeWire scales L+R
+    // by 0.707, not 0.5).
+    const char *argv[] = {"parec",        device.constData(), "--format=float32le",
+                          "--rate=48000", "--channels=2",     latency.constData(),
+                          "--raw",        nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
@@ -48,14 +51,16 @@ bool MonitorRecorder::start(std::chrono::milliseconds timeout)
     }
     reader_ = std::thread([this, fd = fds[0]] { readLoop(fd); });
 
-    // Settled once ten blocks in a row each brought at most 20 ms of sound.
+    // Settled once ten blocks in a row each brought at most 20 ms of sound (or, relaxed,
+    // about the fragment asked for).
+    const std::size_t settledBlock = std::max<std::size_t>(rate / 50, 2 * latencyMs_ * rate / 1000);
     const auto deadline = Clock::now() + timeout;
     std::unique_lock lock(mutex_);
     for (;;) {
         int small = 0;
         for (auto it = arrivals_.rbegin(); it != arrivals_.rend() && small < 10; ++it) {
             const std::size_t begin = std::next(it) == arrivals_.rend() ? 0 : std::next(it)->first;
-            if (it->first - begin > rate / 50)
+            if (it->first - begin > settledBlock)
                 break;
             ++small;
         }
@@ -140,6 +145,28 @@ MonitorRecorder::Clock::time_point MonitorRecorder::timeOf(std::size_t frame) co
         return Clock::time_point::max();
     const auto early = std::chrono::duration<double>(double(it->first - frame) / rate);
     return it->second - std::chrono::duration_cast<Clock::duration>(early);
+}
+
+MonitorRecorder::Clock::time_point MonitorRecorder::sinkTimeOf(std::size_t frame) const
+{
+    std::lock_guard lock(mutex_);
+    if (arrivals_.empty())
+        return Clock::time_point::max();
+    auto origin = Clock::time_point::max();
+    for (std::size_t i = std::min(clockFrom_, arrivals_.size() - 1); i < arrivals_.size(); ++i) {
+        const auto &[end, when] = arrivals_[i];
+        origin = std::min(origin, when - std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(double(end) / rate)));
+    }
+    return origin
+           + std::chrono::duration_cast<Clock::duration>(
+               std::chrono::duration<double>(double(frame) / rate));
+}
+
+void MonitorRecorder::startClock()
+{
+    std::lock_guard lock(mutex_);
+    clockFrom_ = arrivals_.size();
 }
 
 std::size_t MonitorRecorder::frameAt(Clock::time_point when) const

@@ -21,7 +21,11 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr int rate = 48000;
 
-    explicit MonitorRecorder(QString source = QStringLiteral("bellboard_test.monitor"));
+    // A small `latencyMs` makes blocks arrive soon after the sink renders them, but pulls the
+    // sink's own latency down to it for every client; a benchmark records relaxed instead
+    // and times frames by the sink's clock (sinkTimeOf).
+    explicit MonitorRecorder(QString source = QStringLiteral("bellboard_test.monitor"),
+                             int latencyMs = 5);
     ~MonitorRecorder();
     MonitorRecorder(const MonitorRecorder &) = delete;
     MonitorRecorder &operator=(const MonitorRecorder &) = delete;
@@ -39,6 +43,13 @@ public:
     std::vector<float> samples(std::size_t from, std::size_t to) const;
     // The moment frame `frame` was played by the sink, estimated from block arrival times.
     Clock::time_point timeOf(std::size_t frame) const;
+    // When the sink rendered `frame`, by its own clock: a null sink renders at a steady
+    // rate, so frame i is rendered at T0 + i / rate, and the block that arrived soonest
+    // after its last frame bounds T0 best.
+    // Only blocks recorded after the last startClock() count: an idle sink renders far
+    // ahead, and blocks from then would put T0 too early.
+    Clock::time_point sinkTimeOf(std::size_t frame) const;
+    void startClock();
     // The frame that the sink was playing at `when` (the inverse of timeOf).
     std::size_t frameAt(Clock::time_point when) const;
 
@@ -46,6 +57,7 @@ private:
     void readLoop(int fd);
 
     QString source_;
+    int latencyMs_;
     int pid_ = -1;
     std::thread reader_;
     mutable std::mutex mutex_;
@@ -53,6 +65,7 @@ private:
     std::vector<float> samples_;
     std::vector<std::pair<std::size_t, Clock::time_point>> arrivals_; // end frame, time
     bool ended_ = false;
+    std::size_t clockFrom_ = 0;
 };
 
 } // namespace bellboard::test

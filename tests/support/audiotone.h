@@ -25,6 +25,9 @@ struct ToneSpec
     double frequency = 1000.0;
     double seconds = 0.3;
     double amplitude = 0.5; // the same tone, in phase, in every channel
+    // A start at another pitch, so that a lost first frame shows as a shorter marker.
+    double markerFrequency = 0.0;
+    double markerSeconds = 0.0;
 };
 
 // A 44-byte PCM RIFF header with whatever values it is given, sane or not: for files that
