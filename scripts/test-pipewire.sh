@@ -6,12 +6,21 @@
 # DIR/native, as with test-pulse.sh. It never talks to the user's own server, D-Bus or
 # systemd; each process is stopped by the id saved when it started.
 #
-#   test-pipewire.sh start DIR [--realtime]   # --realtime: SCHED_FIFO for the data threads
+#   test-pipewire.sh start DIR [--realtime | --realtime-if-allowed]
 #   test-pipewire.sh stop DIR
+# --realtime gives the data threads SCHED_FIFO or fails; --realtime-if-allowed does without
+# when it may not, as PulseAudio does for itself.
 set -euo pipefail
 cmd=${1:?start|stop}
 dir=${2:?runtime folder}
 realtime=${3:-}
+case $realtime in
+'' | --realtime | --realtime-if-allowed) ;;
+*)
+    echo "test-pipewire.sh: unknown option $realtime" >&2
+    exit 2
+    ;;
+esac
 
 case $dir in
 *[[:space:]]*)
@@ -207,6 +216,7 @@ make_realtime() {
         for tid in $(ls /proc/"$pid"/task); do
             [ "$tid" = "$pid" ] && continue
             chrt -f -p 20 "$tid" >/dev/null 2>&1 || sudo -n chrt -f -p 20 "$tid" >/dev/null 2>&1 ||
+                [ "$realtime" = --realtime-if-allowed ] ||
                 fail "cannot give $name's data thread real-time priority (needs root)"
         done
     done
@@ -236,17 +246,13 @@ start)
     for name in "${daemons[@]}"; do
         ours "$(cat "$dir/$name.pid")" || fail "$name exited"
     done
-    if [ "$realtime" = --realtime ]; then
-        make_realtime
-    elif [ -n "$realtime" ]; then
-        fail "unknown option $realtime"
-    fi
+    [ -z "$realtime" ] || make_realtime
     ;;
 stop)
     stop
     ;;
 *)
-    echo "usage: $0 start DIR [--realtime] | stop DIR" >&2
+    echo "usage: $0 start DIR [--realtime | --realtime-if-allowed] | stop DIR" >&2
     exit 2
     ;;
 esac
