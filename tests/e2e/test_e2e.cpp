@@ -203,6 +203,25 @@ private slots:
         QVERIFY(until([&] { return labelShowsText(0) && labelShowsText(1); }));
     }
 
+    void anotherPadCutsTheFirstOff()
+    {
+        const std::size_t from = m_recorder.position();
+        m_x.click(m_main, padButton(1)); // eight seconds of 660 Hz
+        QVERIFY(until([&] {
+            const auto s = m_recorder.samples(from, m_recorder.position());
+            return findTone(s, 660, MonitorRecorder::rate).windows > 20;
+        }));
+        const std::size_t at = m_recorder.frameAt(MonitorRecorder::Clock::now());
+        m_x.click(m_main, padButton(0)); // one second of 440 Hz in its place
+        QVERIFY(m_recorder.waitUntil(at + 2 * MonitorRecorder::rate, 10000ms));
+        const auto after = m_recorder.samples(at, at + 2 * MonitorRecorder::rate);
+        const ToneSpan second = findTone(after, 440, MonitorRecorder::rate);
+        const ToneSpan first = findTone(after, 660, MonitorRecorder::rate);
+        QVERIFY2(second.seconds(MonitorRecorder::rate) > 0.9, "the second pad was not heard whole");
+        QVERIFY2(first.windows == 0 || first.last <= second.first + 480,
+                 "the first pad went on under the second");
+    }
+
     void stopCutsALongSoundOff()
     {
         const std::size_t from = m_recorder.position();

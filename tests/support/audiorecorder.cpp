@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,8 +42,19 @@ bool MonitorRecorder::start(std::chrono::milliseconds timeout)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    const int rc = posix_spawnp(&pid_, "parec", &actions, nullptr, const_cast<char **>(argv),
-                                environ);
+    // The recorder at real-time priority where allowed: under load it must not be the one
+    // that drops sound (a server may drop what a slow reader leaves).
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSCHEDULER);
+    posix_spawnattr_setschedpolicy(&attr, SCHED_FIFO);
+    sched_param param{};
+    param.sched_priority = 10;
+    posix_spawnattr_setschedparam(&attr, &param);
+    int rc = posix_spawnp(&pid_, "parec", &actions, &attr, const_cast<char **>(argv), environ);
+    if (rc != 0)
+        rc = posix_spawnp(&pid_, "parec", &actions, nullptr, const_cast<char **>(argv), environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (rc != 0) {
@@ -84,6 +97,9 @@ void MonitorRecorder::stop()
 
 void MonitorRecorder::readLoop(int fd)
 {
+    sched_param param{};
+    param.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     std::vector<char> buffer(1 << 16);
     std::size_t carry = 0;
     float frame[2];
@@ -150,17 +166,19 @@ MonitorRecorder::Clock::time_point MonitorRecorder::timeOf(std::size_t frame) co
 MonitorRecorder::Clock::time_point MonitorRecorder::sinkTimeOf(std::size_t frame) const
 {
     std::lock_guard lock(mutex_);
-    if (arrivals_.empty())
-        return Clock::time_point::max();
-    auto origin = Clock::time_point::max();
-    for (std::size_t i = std::min(clockFrom_, arrivals_.size() - 1); i < arrivals_.size(); ++i) {
+    // Blocks from the few seconds after the frame only: a server that stopped its sink for a
+    // while (PipeWire suspends idle ones) starts a new timeline.
+    auto best = Clock::time_point::max();
+    for (std::size_t i = clockFrom_; i < arrivals_.size(); ++i) {
         const auto &[end, when] = arrivals_[i];
-        origin = std::min(origin, when - std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(double(end) / rate)));
+        if (end < frame)
+            continue;
+        if (end > frame + 3 * rate)
+            break;
+        best = std::min(best, when - std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(double(end - frame) / rate)));
     }
-    return origin
-           + std::chrono::duration_cast<Clock::duration>(
-               std::chrono::duration<double>(double(frame) / rate));
+    return best;
 }
 
 void MonitorRecorder::startClock()

@@ -44,10 +44,10 @@ public:
     // The moment frame `frame` was played by the sink, estimated from block arrival times.
     Clock::time_point timeOf(std::size_t frame) const;
     // When the sink rendered `frame`, by its own clock: a null sink renders at a steady
-    // rate, so frame i is rendered at T0 + i / rate, and the block that arrived soonest
-    // after its last frame bounds T0 best.
+    // rate, so a block that ended k frames after `frame` and arrived at t says the frame
+    // was rendered by t - k / rate, and the block that arrived soonest bounds it best.
     // Only blocks recorded after the last startClock() count: an idle sink renders far
-    // ahead, and blocks from then would put T0 too early.
+    // ahead, and blocks from then would put it too early. Max() until the frame is recorded.
     Clock::time_point sinkTimeOf(std::size_t frame) const;
     void startClock();
     // The frame that the sink was playing at `when` (the inverse of timeOf).
