@@ -9,6 +9,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("bellboard"));
+    // Ties the window to the menu entry on Wayland, as StartupWMClass does on X11.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.bellboard.Bellboard"));
     bellboardInitPictures();
 
     // The shared state exists before the main window and outlives it.

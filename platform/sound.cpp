@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <semaphore.h>
+#include <time.h>
 
 // Threads:
 //  - the caller (the window thread) only drops a request into a slot and bumps a counter;
@@ -43,7 +44,7 @@ using audio::WaveReader;
 constexpr std::size_t ringFrames = 16384;
 // A sound replaces the old one once this much is decoded (or all of it), so that a slow
 // first read cannot leave a hole right after its start.
-constexpr std::size_t prefillFrames = 1024;
+constexpr std::size_t prefillFrames = 512;
 // How long a new sound's start may take to decode before the old one is cut off anyway.
 constexpr auto readyWait = 20ms;
 // How often a play on the SDL fallback first looks for a sound server.
@@ -51,16 +52,29 @@ constexpr auto serverProbeEvery = 5s;
 
 struct Voice final
 {
-    Voice(std::string p, std::uint64_t g) : path(std::move(p)), generation(g), ring(ringFrames) {}
+    Voice(std::string p, std::uint64_t g) : path(std::move(p)), generation(g), ring(ringFrames)
+    {
+        sem_init(&readySignal, 0, 0);
+    }
+    ~Voice() { sem_destroy(&readySignal); }
+    Voice(const Voice &) = delete;
+    Voice &operator=(const Voice &) = delete;
 
     const std::string path;
     const std::uint64_t generation;
     FrameRing ring;
     std::atomic<bool> ready{false};
+    sem_t readySignal; // posted once, when `ready` is first set
     std::atomic<bool> done{false};
     std::atomic<bool> cancelled{false};
     std::atomic<int> owners{2}; // the decoder, and the controller or output
 };
+
+void markReady(Voice &voice)
+{
+    if (!voice.ready.exchange(true, std::memory_order_acq_rel))
+        sem_post(&voice.readySignal);
+}
 
 void release(Voice *voice)
 {
@@ -83,13 +97,10 @@ bool push(Voice &voice, const float *frames, std::size_t count)
         const std::size_t n = voice.ring.write(frames, count);
         frames += 2 * n;
         count -= n;
-        if (!voice.ready.load(std::memory_order_relaxed)
-            && voice.ring.readable() >= prefillFrames)
-            voice.ready.store(true, std::memory_order_release);
-        if (count > 0) {
-            voice.ready.store(true, std::memory_order_release);
+        if (count > 0 || voice.ring.readable() >= prefillFrames)
+            markReady(voice);
+        if (count > 0)
             std::this_thread::sleep_for(10ms);
-        }
     }
     return true;
 }
@@ -134,7 +145,7 @@ void decode(Voice *voice, int deviceRate)
             SDL_FreeAudioStream(converter);
     }
     voice->done.store(true, std::memory_order_release);
-    voice->ready.store(true, std::memory_order_release);
+    markReady(*voice);
     release(voice);
 }
 
@@ -256,10 +267,15 @@ private:
         Voice *voice = start(path, generation);
         // Let the new sound's start be decoded, so that it replaces the old one from its
         // first frame; the old one plays on meanwhile. A file slow to come gets silence.
-        const auto until = std::chrono::steady_clock::now() + readyWait;
-        while (voice != nullptr && !voice->ready.load(std::memory_order_acquire)
-               && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(100us);
+        if (voice != nullptr) {
+            timespec until{};
+            clock_gettime(CLOCK_MONOTONIC, &until);
+            until.tv_nsec += std::chrono::nanoseconds(readyWait).count();
+            until.tv_sec += until.tv_nsec / 1000000000;
+            until.tv_nsec %= 1000000000;
+            while (sem_clockwait(&voice->readySignal, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
+            }
+        }
         resting_ = false;
         publishedResting_.store(false, std::memory_order_relaxed);
         output_->restart();

@@ -30,7 +30,7 @@ on_server() {
 }
 
 for b in build/bench/*/bench_*; do
-    [ -x "$b" ] || continue
+    [ -f "$b" ] && [ -x "$b" ] || continue
     if [ "$(basename "$b")" = bench_audio ]; then
         on_server "bench_audio on PulseAudio ($(pulseaudio --version))" \
             scripts/test-pulse.sh "$PWD/build/bench-pulse" "" -- "$b" || status=1
