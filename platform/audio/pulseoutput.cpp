@@ -29,7 +29,7 @@ constexpr pa_usec_t queueUsec = 250 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t requestUsec = 1500;
 // After running dry the stream waits for this much before it plays again, so that what is
 // written later continues where the sound stopped instead of landing behind the reader.
-constexpr pa_usec_t prebufUsec = 2 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t prebufUsec = requestUsec;
 // How soon to look again when the decoder has not kept up.
 constexpr pa_usec_t retryUsec = 2 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t connectTimeoutUsec = 2 * PA_USEC_PER_SEC;
@@ -178,6 +178,7 @@ private:
         const pa_buffer_attr *got = pa_stream_get_buffer_attr(stream_);
         queueFrames_ = (got != nullptr ? got->tlength : attr.tlength) / frameBytes;
         requestFrames_ = (got != nullptr ? got->minreq : attr.minreq) / frameBytes;
+        prebufFrames_ = (got != nullptr ? got->prebuf : attr.prebuf) / frameBytes;
         queueFrames_ = std::max<std::size_t>(queueFrames_, requestFrames_);
         buffer_.assign(2 * queueFrames_, 0.f);
         return true;
@@ -224,7 +225,7 @@ private:
         if (pulled.state == Source::State::Ended || pulled.state == Source::State::Idle) {
             // A last piece shorter than the pre-buffer would wait there after a stall.
             if (frames > 0) {
-                const std::size_t tail = std::min(queueFrames_ - frames, requestFrames_);
+                const std::size_t tail = std::min(queueFrames_ - frames, prebufFrames_);
                 std::fill_n(buffer_.begin() + static_cast<std::ptrdiff_t>(2 * frames), 2 * tail,
                             0.f);
                 frames += tail;
@@ -323,6 +324,7 @@ private:
     std::string defaultSink_;
     std::size_t queueFrames_ = 0;
     std::size_t requestFrames_ = 0;
+    std::size_t prebufFrames_ = 0;
     std::vector<float> buffer_;
     bool playing_ = false;
 };
