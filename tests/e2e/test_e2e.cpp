@@ -87,6 +87,17 @@ private:
                  "the locate dialog stayed open");
     }
 
+    // Clicks pad 1 (eight seconds of 660 Hz) and waits until the tone is heard.
+    bool startLongTone()
+    {
+        const std::size_t from = m_recorder.position();
+        m_x.click(m_main, padButton(1));
+        return until([&] {
+            const auto s = m_recorder.samples(from, m_recorder.position());
+            return findTone(s, 660, MonitorRecorder::rate).windows > 20;
+        });
+    }
+
 private slots:
     void initTestCase()
     {
@@ -205,12 +216,7 @@ private slots:
 
     void anotherPadCutsTheFirstOff()
     {
-        const std::size_t from = m_recorder.position();
-        m_x.click(m_main, padButton(1)); // eight seconds of 660 Hz
-        QVERIFY(until([&] {
-            const auto s = m_recorder.samples(from, m_recorder.position());
-            return findTone(s, 660, MonitorRecorder::rate).windows > 20;
-        }));
+        QVERIFY2(startLongTone(), "the second pad's 660 Hz was not heard");
         const std::size_t at = m_recorder.frameAt(MonitorRecorder::Clock::now());
         m_x.click(m_main, padButton(0)); // one second of 440 Hz in its place
         QVERIFY(m_recorder.waitUntil(at + 2 * MonitorRecorder::rate, 10000ms));
@@ -224,12 +230,7 @@ private slots:
 
     void stopCutsALongSoundOff()
     {
-        const std::size_t from = m_recorder.position();
-        m_x.click(m_main, padButton(1)); // eight seconds of 660 Hz
-        QVERIFY(until([&] {
-            const auto s = m_recorder.samples(from, m_recorder.position());
-            return findTone(s, 660, MonitorRecorder::rate).windows > 20;
-        }));
+        QVERIFY2(startLongTone(), "the second pad's 660 Hz was not heard");
         const auto pressed = MonitorRecorder::Clock::now();
         m_x.click(m_main, {567 + 11, 413 + 11}); // Stop
         const std::size_t at = m_recorder.frameAt(pressed);
