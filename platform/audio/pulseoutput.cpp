@@ -149,11 +149,11 @@ private:
         if (rate_ < 8000 || rate_ > 384000)
             rate_ = 48000;
 
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
+        pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
         pa_channel_map map;
         pa_channel_map_init_stereo(&map);
         pa_proplist_sets(props, PA_PROP_MEDIA_NAME, "Pads");
-        stream_ = pa_stream_new_with_proplist(context_, "Pads", &spec, &map, props);
+        stream_ = pa_stream_new_with_proplist(context_, "Pads", &format, &map, props);
         pa_proplist_free(props);
         if (stream_ == nullptr)
             return false;
@@ -162,9 +162,9 @@ private:
 
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(queueUsec, &spec));
-        attr.prebuf = static_cast<std::uint32_t>(pa_usec_to_bytes(prebufUsec, &spec));
-        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(requestUsec, &spec));
+        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(queueUsec, &format));
+        attr.prebuf = static_cast<std::uint32_t>(pa_usec_to_bytes(prebufUsec, &format));
+        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(requestUsec, &format));
         attr.fragsize = static_cast<std::uint32_t>(-1);
         // Early requests keep the sink's latency at the request size; ADJUST_LATENCY would
         // let the sink render half the queue ahead, where no cut-off can reach it.
