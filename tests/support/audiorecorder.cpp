@@ -152,17 +152,6 @@ std::vector<float> MonitorRecorder::samples(std::size_t from, std::size_t to) co
             samples_.begin() + static_cast<std::ptrdiff_t>(to)};
 }
 
-MonitorRecorder::Clock::time_point MonitorRecorder::timeOf(std::size_t frame) const
-{
-    std::lock_guard lock(mutex_);
-    auto it = std::upper_bound(arrivals_.begin(), arrivals_.end(), frame,
-                               [](std::size_t f, const auto &a) { return f < a.first; });
-    if (it == arrivals_.end())
-        return Clock::time_point::max();
-    const auto early = std::chrono::duration<double>(double(it->first - frame) / rate);
-    return it->second - std::chrono::duration_cast<Clock::duration>(early);
-}
-
 MonitorRecorder::Clock::time_point MonitorRecorder::sinkTimeOf(std::size_t frame) const
 {
     std::lock_guard lock(mutex_);

@@ -41,8 +41,6 @@ public:
     bool waitUntil(std::size_t frames, std::chrono::milliseconds timeout);
     // What was recorded from frame `from` up to `to`.
     std::vector<float> samples(std::size_t from, std::size_t to) const;
-    // The moment frame `frame` was played by the sink, estimated from block arrival times.
-    Clock::time_point timeOf(std::size_t frame) const;
     // When the sink rendered `frame`, by its own clock: a null sink renders at a steady
     // rate, so a block that ended k frames after `frame` and arrived at t says the frame
     // was rendered by t - k / rate, and the block that arrived soonest bounds it best.
@@ -50,7 +48,7 @@ public:
     // ahead, and blocks from then would put it too early. Max() until the frame is recorded.
     Clock::time_point sinkTimeOf(std::size_t frame) const;
     void startClock();
-    // The frame that the sink was playing at `when` (the inverse of timeOf).
+    // The frame that the sink was playing at `when`, estimated from block arrival times.
     std::size_t frameAt(Clock::time_point when) const;
 
 private:
