@@ -27,6 +27,8 @@ struct Module1
     // The sound service. Tests put a recorder in its place.
     std::function<std::int32_t(const char *, void *, std::uint32_t)> PlaySoundA =
         platform::PlaySoundA;
+    // Wakes the sound output ahead of a play. Tests put a recorder in its place.
+    std::function<void()> warmUpSound = platform::audio::warmUp;
 
     // Starts a program by name without waiting for it; returns an empty text when it
     // started, else the message to show. Tests put a recorder in its place.

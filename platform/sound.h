@@ -19,4 +19,13 @@ constexpr std::uint32_t SND_FILENAME = 0x00020000;
 // queued, 0 when `name` was null.
 std::int32_t PlaySoundA(const char *name, void *module, std::uint32_t flags);
 
+namespace audio {
+
+// The user is about to play a sound (a pad or Stop is pressed, not yet released): wakes the
+// output, so the play that follows starts at once. Returns at once. A wake that no sound
+// follows lets the output sleep again after a while.
+void warmUp();
+
+} // namespace audio
+
 } // namespace bellboard::platform

@@ -25,7 +25,4 @@ EngineStats engineStats();
 // True while a sound is queued, playing or fading out.
 bool soundActive();
 
-// Opens the device in the background now rather than at the first sound.
-void warmUp();
-
 } // namespace bellboard::platform::audio

@@ -133,6 +133,7 @@ void Form1::buildLayout()
     m_stopButton = toolButton(this, "Command3", QString(), 8505, 330, 330);
     m_stopButton->setPicture(QPixmap(QStringLiteral(":/pictures/stop.ico")));
     m_stopButton->setToolTip(QStringLiteral("Stop"));
+    m_stopButton->installEventFilter(this);
     m_recordButton = toolButton(this, "Command4", QString(), 8925, 330, 330);
     m_recordButton->setPicture(QPixmap(QStringLiteral(":/pictures/record.ico")));
     m_recordButton->setToolTip(QStringLiteral("Record"));
@@ -239,12 +240,33 @@ void Form1::paintEvent(QPaintEvent *)
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    const QVariant index = watched->property("index");
+    const bool pad = watched->objectName() == QLatin1String("wave") && index.isValid();
     if (event->type() == QEvent::MouseButtonPress) {
-        const QVariant index = watched->property("index");
-        if (watched->objectName() == QLatin1String("wave") && index.isValid())
-            padMouseDown(index.toInt(), static_cast<QMouseEvent *>(event)->button());
+        const Qt::MouseButton button = static_cast<QMouseEvent *>(event)->button();
+        if (button == Qt::LeftButton)
+            warmUpFor(watched);
+        if (pad)
+            padMouseDown(index.toInt(), button);
+    } else if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (!key->isAutoRepeat()
+            && (key->key() == Qt::Key_Space || key->key() == Qt::Key_Return
+                || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Select))
+            warmUpFor(watched);
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// A press on a pad that plays, or on Stop, comes some 100 ms before the click: time for a
+// sleeping sound output to wake, so the click is heard at once.
+void Form1::warmUpFor(QObject *watched)
+{
+    const QVariant index = watched->property("index");
+    const bool playingPad = watched->objectName() == QLatin1String("wave") && index.isValid()
+                            && !m_label.at(index.toInt())->text().isEmpty();
+    if (playingPad || watched == m_stopButton)
+        m_module.warmUpSound();
 }
 
 void Form1::keyPressEvent(QKeyEvent *event)

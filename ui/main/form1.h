@@ -64,6 +64,7 @@ private:
     void buildLayout();
     void load();
     void startProgram(const QString &name);
+    void warmUpFor(QObject *watched);
 
     Module1 &m_module;
     qint16 m_idx = 0;
