@@ -1,4 +1,5 @@
 #include "app/module1.h"
+#include "platform/sound.h"
 #include "ui/main/form1.h"
 
 #include <QApplication>
@@ -12,6 +13,8 @@ int main(int argc, char *argv[])
     // Ties the window to the menu entry on Wayland, as StartupWMClass does on X11.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.bellboard.Bellboard"));
     bellboardInitPictures();
+    // In the background, while the window comes up: the first click finds the output there.
+    bellboard::platform::audio::prepare();
 
     // The shared state exists before the main window and outlives it.
     bellboard::Module1 module;

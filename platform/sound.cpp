@@ -13,7 +13,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -47,8 +46,9 @@ constexpr std::size_t ringFrames = 16384;
 constexpr std::size_t prefillFrames = 512;
 // How long a new sound's start may take to decode before the old one is cut off anyway.
 constexpr auto readyWait = 20ms;
-// How often a play on the SDL fallback first looks for a sound server.
+// How often a play on a fallback output first looks for a sound server.
 constexpr auto serverProbeEvery = 5s;
+constexpr auto idleSleep = std::chrono::milliseconds(audio::idleSleepMs);
 
 struct Voice final
 {
@@ -173,6 +173,12 @@ public:
         sem_post(&wake_);
     }
 
+    void prepare()
+    {
+        prepare_.store(true, std::memory_order_release);
+        sem_post(&wake_);
+    }
+
     audio::EngineStats stats() const
     {
         audio::EngineStats s;
@@ -181,6 +187,8 @@ public:
         s.started = started_.load(std::memory_order_relaxed);
         s.deviceOpens = deviceOpens_.load(std::memory_order_relaxed);
         s.held = publishedResting_.load(std::memory_order_relaxed);
+        s.asleep = publishedAsleep_.load(std::memory_order_relaxed);
+        s.sleeps = sleeps_.load(std::memory_order_relaxed);
         s.deviceRate = publishedRate_.load(std::memory_order_relaxed);
         s.periodFrames = publishedPeriod_.load(std::memory_order_relaxed);
         s.queueFrames = publishedQueue_.load(std::memory_order_relaxed);
@@ -241,21 +249,65 @@ private:
     void control()
     {
         for (;;) {
-            while (sem_wait(&wake_) != 0 && errno == EINTR) {
-            }
+            waitForWork();
             reclaimRetired();
-            if (warm_.exchange(false, std::memory_order_acq_rel))
+            if (prepare_.exchange(false, std::memory_order_acq_rel))
                 ensureOutput();
+            if (warm_.exchange(false, std::memory_order_acq_rel) && ensureOutput()) {
+                wakeOutput();
+                sleepAt_ = std::chrono::steady_clock::now() + idleSleep;
+            }
             if (Request *request = pendingRequest_.exchange(nullptr, std::memory_order_acq_rel)) {
                 play(request->path, request->generation);
                 delete request;
             }
-            if (output_ && live_.empty() && !resting_) {
+            if (!output_ || !live_.empty())
+                continue;
+            if (!resting_) {
                 output_->rest();
                 resting_ = true;
                 publishedResting_.store(true, std::memory_order_relaxed);
+                sleepAt_ = std::chrono::steady_clock::now() + idleSleep;
+            }
+            if (awake_ && std::chrono::steady_clock::now() >= sleepAt_) {
+                output_->sleep();
+                setAwake(false);
+                sleeps_.fetch_add(1, std::memory_order_relaxed);
             }
         }
+    }
+
+    // Until something is asked of the controller, or, while the output is awake with
+    // nothing to play, until it is time for the output to sleep.
+    void waitForWork()
+    {
+        const bool timed = output_ && awake_ && live_.empty();
+        if (!timed) {
+            while (sem_wait(&wake_) != 0 && errno == EINTR) {
+            }
+            return;
+        }
+        // steady_clock is CLOCK_MONOTONIC here.
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            sleepAt_.time_since_epoch())
+                            .count();
+        const timespec until{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        while (sem_clockwait(&wake_, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
+        }
+    }
+
+    void wakeOutput()
+    {
+        if (awake_)
+            return;
+        output_->wake();
+        setAwake(true);
+    }
+
+    void setAwake(bool awake)
+    {
+        awake_ = awake;
+        publishedAsleep_.store(!awake, std::memory_order_relaxed);
     }
 
     void play(const std::string &path, std::uint64_t generation)
@@ -278,38 +330,41 @@ private:
         }
         resting_ = false;
         publishedResting_.store(false, std::memory_order_relaxed);
+        wakeOutput();
         output_->restart();
     }
 
-    // The first output that opens: the desktop's sound server, else SDL's own drivers. On
-    // SDL, a play now and then looks for a server again: it may have started after us.
+    // The first backend that opens. An output that stands in for a sound server looks for
+    // a better one now and then: the server may have started after us.
     bool ensureOutput()
     {
         if (output_ && !output_->alive())
             closeOutput();
         const auto now = std::chrono::steady_clock::now();
-        if (output_ && (output_->name() != std::string_view("sdl") || now < nextServerProbe_))
+        if (output_ && (!output_->standsInForServer() || now < nextServerProbe_))
             return true;
-        std::unique_ptr<audio::Output> pulse = audio::makePulseOutput(*this);
-        if (pulse->open()) {
-            closeOutput();
-            adopt(std::move(pulse));
-            return true;
+        const std::size_t better = output_ ? backendIndex_ : std::size(audio::backends);
+        for (std::size_t i = 0; i < std::size(audio::backends); ++i) {
+            if (output_ && i >= better)
+                break;
+            std::unique_ptr<audio::Output> candidate = audio::backends[i](*this);
+            if (candidate->open()) {
+                closeOutput();
+                adopt(std::move(candidate), i);
+                return true;
+            }
         }
         nextServerProbe_ = now + serverProbeEvery;
-        if (output_)
-            return true;
-        std::unique_ptr<audio::Output> sdl = audio::makeSdlOutput(*this);
-        if (!sdl->open())
-            return false;
-        adopt(std::move(sdl));
-        return true;
+        return output_ != nullptr;
     }
 
-    void adopt(std::unique_ptr<audio::Output> output)
+    void adopt(std::unique_ptr<audio::Output> output, std::size_t backend)
     {
         output_ = std::move(output);
+        backendIndex_ = backend;
         resting_ = false;
+        setAwake(false); // every output opens asleep
+        nextServerProbe_ = std::chrono::steady_clock::now() + serverProbeEvery;
         publishedRate_.store(output_->rate(), std::memory_order_relaxed);
         publishedPeriod_.store(output_->periodFrames(), std::memory_order_relaxed);
         publishedQueue_.store(output_->queueFrames(), std::memory_order_relaxed);
@@ -373,6 +428,7 @@ private:
     std::atomic<std::uint64_t> requested_{0};
     std::atomic<Request *> pendingRequest_{nullptr};
     std::atomic<bool> warm_{false};
+    std::atomic<bool> prepare_{false};
     std::atomic<Voice *> pending_{nullptr};
     PointerQueue<Voice, 64> retired_;
     std::atomic<int> activeCount_{0};
@@ -381,6 +437,8 @@ private:
     std::atomic<std::uint64_t> started_{0};
     std::atomic<std::uint64_t> deviceOpens_{0};
     std::atomic<bool> publishedResting_{false};
+    std::atomic<bool> publishedAsleep_{false};
+    std::atomic<std::uint64_t> sleeps_{0};
     std::atomic<int> publishedRate_{0};
     std::atomic<int> publishedPeriod_{0};
     std::atomic<int> publishedQueue_{0};
@@ -388,8 +446,11 @@ private:
 
     // The controller's.
     std::unique_ptr<audio::Output> output_;
+    std::size_t backendIndex_ = 0;
     std::chrono::steady_clock::time_point nextServerProbe_;
+    std::chrono::steady_clock::time_point sleepAt_;
     bool resting_ = false;
+    bool awake_ = false;
     std::vector<Voice *> live_;
 
     // The output thread's (and the controller's once the output is closed).
@@ -414,6 +475,11 @@ bool soundActive()
 void warmUp()
 {
     Engine::instance().warmUp();
+}
+
+void prepare()
+{
+    Engine::instance().prepare();
 }
 
 } // namespace audio

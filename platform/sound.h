@@ -21,10 +21,18 @@ std::int32_t PlaySoundA(const char *name, void *module, std::uint32_t flags);
 
 namespace audio {
 
+// Connects to the sound output in the background, asleep, so the first play does not wait
+// for it. Returns at once.
+void prepare();
+
 // The user is about to play a sound (a pad or Stop is pressed, not yet released): wakes the
 // output, so the play that follows starts at once. Returns at once. A wake that no sound
-// follows lets the output sleep again after a while.
+// follows lets the output sleep again after `idleSleep`.
 void warmUp();
+
+// How long the output stays awake after the last sound ended, or after a wake that no sound
+// followed, before it lets the server and the sound card sleep.
+inline constexpr int idleSleepMs = 3000;
 
 } // namespace audio
 

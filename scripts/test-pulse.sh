@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Starts or stops the test suite's private PulseAudio server: its own runtime folder and
-# socket, one null sink "bellboard_test" whose monitor the tests record. It never talks
-# to the user's own server.
+# socket, one null sink "bellboard_test" whose monitor the tests record, and, as on every
+# desktop, idle sinks suspended after 5 s. It never talks to the user's own server.
 set -euo pipefail
 cmd=${1:?start|stop}
 dir=${2:?runtime folder}
@@ -17,7 +17,8 @@ start)
         --use-pid-file=yes --log-target="file:$dir/server.log" \
         -L "module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
         -L "module-null-sink sink_name=bellboard_test rate=48000 channels=2" \
-        -L "module-always-sink"
+        -L "module-always-sink" \
+        -L "module-suspend-on-idle"
     # Up means: it answers, our sink is its default, its monitor exists.
     export PULSE_SERVER=unix:$dir/native
     for _ in $(seq 1 100); do

@@ -14,6 +14,8 @@ struct EngineStats
     std::uint64_t started = 0;     // sounds that reached the output
     std::uint64_t deviceOpens = 0; // times an output was (re)opened
     bool held = false;             // the output is open and resting, as nothing plays
+    bool asleep = false;           // the output is open and asleep (a stream corked)
+    std::uint64_t sleeps = 0;      // times the output went to sleep
     int deviceRate = 0;            // 0 while no output is open
     int periodFrames = 0;          // what the output asks for at a time
     int queueFrames = 0;           // what it keeps queued ahead at most

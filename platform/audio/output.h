@@ -1,7 +1,7 @@
 #pragma once
 
 // Private to platform/: where the engine's sound goes. One implementation per backend; the
-// engine tries them in order and keeps the first that opens.
+// engine tries them in the order of `backends` and keeps the first that opens.
 
 #include <cstddef>
 #include <cstdint>
@@ -40,18 +40,26 @@ class Output
 public:
     virtual ~Output() = default;
 
-    // Connects and starts. False when this backend cannot play here; returns within about
-    // two seconds whatever the system does.
+    // Connects, asleep: ready to wake at once, but keeping neither the server nor the sound
+    // card busy. False when this backend cannot play here; returns within about two seconds
+    // whatever the system does.
     virtual bool open() = 0;
     // False once the connection or the device is gone; the engine then opens a new output.
     virtual bool alive() const = 0;
+    // A sound is about to play: undoes sleep(), so that restart() is heard at once.
+    virtual void wake() = 0;
     // The source has a new sound: whatever of the old one is queued is dropped, and the new
-    // one plays from its first frame as soon as the output can.
+    // one plays from its first frame as soon as the output can. Wakes the output if need be.
     virtual void restart() = 0;
     // Nothing plays for now; the output may stop waking up.
     virtual void rest() {}
+    // Nothing has played for a while: the server and the sound card may go to sleep.
+    virtual void sleep() = 0;
 
     virtual const char *name() const = 0;
+    // True for a fallback that plays where no sound server answered: the engine looks for
+    // one again now and then, since a server may start after the program.
+    virtual bool standsInForServer() const { return false; }
     virtual int rate() const = 0;
     // Frames the output asks for at a time.
     virtual int periodFrames() const = 0;
@@ -61,5 +69,10 @@ public:
 
 std::unique_ptr<Output> makePulseOutput(Source &source);
 std::unique_ptr<Output> makeSdlOutput(Source &source);
+
+// Best first: the desktop's sound server, else SDL's own drivers (bare ALSA, or PipeWire
+// without its PulseAudio layer).
+using OutputFactory = std::unique_ptr<Output> (*)(Source &);
+inline constexpr OutputFactory backends[] = {makePulseOutput, makeSdlOutput};
 
 } // namespace bellboard::platform::audio

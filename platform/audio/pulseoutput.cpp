@@ -4,6 +4,10 @@
 // turns into a gap. A new sound does not wait behind that queue: the queue is flushed and
 // the new sound's start written at the server's read position (PA_SEEK_RELATIVE_ON_READ)
 // at once; the rest follows at the write position as the server asks for it.
+//
+// While nothing plays for a while the stream is corked: a corked stream lets the server
+// suspend the sink (PulseAudio) or stop the graph (PipeWire), where a silent running one
+// keeps both, and the sound card, busy for every program.
 
 #include "platform/audio/output.h"
 #include "platform/audio/realtime.h"
@@ -73,12 +77,27 @@ public:
 
     bool alive() const override { return !failed_.load(std::memory_order_acquire); }
 
+    void wake() override
+    {
+        Locked lock(loop_);
+        if (ready())
+            cork(false);
+    }
+
+    void sleep() override
+    {
+        Locked lock(loop_);
+        if (ready() && !playing_)
+            cork(true);
+    }
+
     void restart() override
     {
         Locked lock(loop_);
         if (!ready())
             return;
         cancelRetry();
+        cork(false);
         // Everything queued goes, however much the server had asked for; the server takes
         // back what the sink rendered ahead where it can, and waits for the pre-buffer.
         if (pa_operation *op = pa_stream_flush(stream_, nullptr, nullptr))
@@ -118,7 +137,7 @@ private:
         Locked lock(loop_);
         pa_proplist *props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Bellboard");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "bellboard");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "io.github.bellboard.Bellboard");
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "production");
         context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Bellboard",
                                                 props);
@@ -168,8 +187,13 @@ private:
         attr.fragsize = static_cast<std::uint32_t>(-1);
         // Early requests keep the sink's latency at the request size; ADJUST_LATENCY would
         // let the sink render half the queue ahead, where no cut-off can reach it.
-        if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_EARLY_REQUESTS, nullptr,
-                                       nullptr)
+        // Connected corked: the first play finds the stream there, and until then it keeps
+        // no sink awake.
+        corked_ = true;
+        if (pa_stream_connect_playback(stream_, nullptr, &attr,
+                                       static_cast<pa_stream_flags_t>(PA_STREAM_EARLY_REQUESTS
+                                                                      | PA_STREAM_START_CORKED),
+                                       nullptr, nullptr)
                 < 0
             || !waitUntil([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }))
             return false;
@@ -236,6 +260,17 @@ private:
             pa_stream_write(stream_, buffer_.data(), frames * frameBytes, nullptr, 0, seek);
         if (pulled.state == Source::State::Waiting)
             armRetry();
+    }
+
+    // Returns at once: the server answers in the background, and the next write or flush
+    // is ordered after it.
+    void cork(bool corked)
+    {
+        if (corked == corked_)
+            return;
+        if (pa_operation *op = pa_stream_cork(stream_, corked ? 1 : 0, nullptr, nullptr))
+            pa_operation_unref(op);
+        corked_ = corked;
     }
 
     void armRetry()
@@ -327,6 +362,7 @@ private:
     std::size_t prebufFrames_ = 0;
     std::vector<float> buffer_;
     bool playing_ = false;
+    bool corked_ = false;
 };
 
 } // namespace

@@ -66,8 +66,7 @@ public:
             return false;
         rate_ = have.freq;
         period_ = have.samples;
-        SDL_PauseAudioDevice(device_, 0);
-        return true;
+        return true; // opened paused: asleep
     }
 
     bool alive() const override
@@ -76,7 +75,17 @@ public:
         return device_ != 0 && SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_STOPPED;
     }
 
-    void restart() override { letGo(); }
+    void wake() override { SDL_PauseAudioDevice(device_, 0); }
+
+    void restart() override
+    {
+        wake();
+        letGo();
+    }
+
+    // Paused as well as held: should anything let go of the device without a play, it
+    // renders nothing.
+    void sleep() override { SDL_PauseAudioDevice(device_, 1); }
 
     // Holding the device's lock stops SDL's audio thread: it neither renders nor wakes,
     // where a paused device would go on writing silence every period. Letting go is much
@@ -90,6 +99,7 @@ public:
     }
 
     const char *name() const override { return "sdl"; }
+    bool standsInForServer() const override { return true; }
     int rate() const override { return rate_; }
     int periodFrames() const override { return period_; }
     int queueFrames() const override { return period_; }
