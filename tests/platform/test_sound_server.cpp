@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -47,8 +48,10 @@ class TestSoundServer final : public QObject
     Q_OBJECT
 
 private:
-    // Plays the 0.3 s tone and says whether the monitor heard it once, for its length: a
-    // sound replayed after the server came back would be heard longer.
+    // Plays the 0.3 s tone and says whether the monitor heard it once, for its length, from
+    // its start: a sound replayed after the server came back would be heard longer, one whose
+    // start was lost waking the stream would lose its 10 ms start marker. (PulseAudio's
+    // monitor misses a millisecond or two of any start that rewinds the sink.)
     bool heard()
     {
         MonitorRecorder recorder;
@@ -59,8 +62,31 @@ private:
         const std::size_t end = start + MonitorRecorder::rate;
         if (!recorder.waitUntil(end, 3000ms))
             return false;
-        const ToneSpan span = findTone(recorder.samples(start, end), 900.0, MonitorRecorder::rate);
-        return span.windows >= 25 && std::abs(span.seconds(MonitorRecorder::rate) - 0.3) <= 0.03;
+        const std::vector<float> x = recorder.samples(start, end);
+        const ToneSpan span = findTone(x, 900.0, MonitorRecorder::rate);
+        const ToneSpan marker = findTone(x, 3000.0, MonitorRecorder::rate, 96);
+        return span.windows >= 25 && std::abs(span.seconds(MonitorRecorder::rate) - 0.3) <= 0.03
+               && marker.windows >= 2;
+    }
+
+    // What pactl says of our stream ("Corked: yes") or of the test sink ("SUSPENDED").
+    static QString pactl(const QStringList &args)
+    {
+        QProcess p;
+        p.start(QStringLiteral("pactl"), args);
+        p.waitForFinished(5000);
+        return QString::fromUtf8(p.readAllStandardOutput());
+    }
+    static QString corked()
+    {
+        const QString inputs = pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")});
+        const qsizetype at = inputs.indexOf(QLatin1String("Corked: "));
+        return at < 0 ? QString() : inputs.mid(at + 8, 3).trimmed();
+    }
+    static bool sinkSuspended()
+    {
+        return pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")})
+            .contains(QRegularExpression(QStringLiteral("bellboard_test\\t.*\\tSUSPENDED")));
     }
 
     // Stops and starts the server; the next call is heard on exactly one new device.
@@ -79,7 +105,9 @@ private slots:
     {
         QVERIFY(serverDir().isValid());
         tone_ = QFile::encodeName(serverDir().filePath(QStringLiteral("tone.wav")));
-        QVERIFY(writeToneFile(QString::fromLocal8Bit(tone_), {.frequency = 900.0, .seconds = 0.3}));
+        QVERIFY(writeToneFile(QString::fromLocal8Bit(tone_),
+                              {.frequency = 900.0, .seconds = 0.3, .markerFrequency = 3000.0,
+                               .markerSeconds = 0.01}));
     }
 
     void withoutServerCallsReturnAtOnce()
@@ -111,6 +139,25 @@ private slots:
         QVERIFY(heard());
         QTRY_VERIFY_WITH_TIMEOUT(platform::audio::engineStats().held, 5000);
         restartAndHear();
+    }
+
+    // Idle, the stream is corked and the server may suspend the sink; a press wakes the
+    // stream before any sound, and a sound after sleep is heard from its first frame.
+    void sleepsWhenIdleAndWakes()
+    {
+        QVERIFY(heard());
+        const auto sleeps = platform::audio::engineStats().sleeps;
+        QTRY_VERIFY_WITH_TIMEOUT(platform::audio::engineStats().sleeps > sleeps,
+                                 platform::audio::idleSleepMs + 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(corked(), QStringLiteral("yes"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(sinkSuspended(), 10000);
+
+        platform::audio::warmUp();
+        QTRY_COMPARE_WITH_TIMEOUT(corked(), QStringLiteral("no"), 2000);
+        QVERIFY(!sinkSuspended());
+        // A wake no sound follows goes back to sleep.
+        QTRY_COMPARE_WITH_TIMEOUT(corked(), QStringLiteral("yes"), platform::audio::idleSleepMs + 2000);
+        QVERIFY(heard());
     }
 
     void cleanupTestCase() { server("stop"); }
