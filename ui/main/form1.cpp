@@ -338,10 +338,10 @@ void Form1::marqueeTick()
 void Form1::savePresetClick()
 {
     Form4 presets(m_module, *this);
-    presets.Label1->setText(QStringLiteral("Save Preset"));
-    presets.Command1->setText(QStringLiteral("&Save"));
+    presets.modeLabel->setText(QStringLiteral("Save Preset"));
+    presets.actionButton->setText(QStringLiteral("&Save"));
     processPendingEvents();
-    presets.Text1->setText(m_module.presetName.isEmpty() ? QStringLiteral("Untitled")
+    presets.nameField->setText(m_module.presetName.isEmpty() ? QStringLiteral("Untitled")
                                                          : m_module.presetName);
     presets.exec();
 }
@@ -349,9 +349,9 @@ void Form1::savePresetClick()
 void Form1::loadPresetClick()
 {
     Form4 presets(m_module, *this);
-    presets.Label1->setText(QStringLiteral("Load Preset"));
-    presets.Command1->setText(QStringLiteral("&Load"));
-    presets.Text1->setText(QString());
+    presets.modeLabel->setText(QStringLiteral("Load Preset"));
+    presets.actionButton->setText(QStringLiteral("&Load"));
+    presets.nameField->setText(QString());
     presets.exec();
 }
 

@@ -580,8 +580,8 @@ private slots:
         test::whenModal([&](QWidget *w) {
             auto *dlg = qobject_cast<Form4 *>(w);
             if (dlg)
-                seen = dlg->Label1->text() + '|' + dlg->Command1->text() + '|' + dlg->Text1->text()
-                       + '|' + b.module.presetName;
+                seen = dlg->modeLabel->text() + '|' + dlg->actionButton->text() + '|'
+                       + dlg->nameField->text() + '|' + b.module.presetName;
             w->close();
         });
         if (save)
@@ -658,7 +658,7 @@ private slots:
             if (!inLocate) {
                 auto *presets = qobject_cast<Form4 *>(w);
                 did << QStringLiteral("opened ") + w->objectName()
-                           + (presets ? QLatin1Char(' ') + presets->Label1->text() : QString());
+                           + (presets ? QLatin1Char(' ') + presets->modeLabel->text() : QString());
             } else if (QTest::qWaitForWindowActive(w) && pickFile(w, QStringLiteral("kick.wav"))) {
                 press(w);
                 closedByKey = !w->isVisible();
