@@ -24,9 +24,9 @@ inline double contrastRatio(const QColor &a, const QColor &b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-// Grabs `control` without and then with the keyboard focus, which it keeps, and tells which
-// side shows no mark: on each side, within a quarter of the control from its edge along the
-// middle line, some pixel must change to one at 3:1 contrast or more. Empty when all do.
+// Grabs `control` without and then with the keyboard focus, which it keeps, and names a side
+// with no mark: along the middle line, within a quarter of the control from that edge, some
+// pixel must change to one at 3:1 contrast or more. Empty when every side is marked.
 inline QString unmarkedSide(QWidget *control)
 {
     control->clearFocus();
@@ -35,20 +35,18 @@ inline QString unmarkedSide(QWidget *control)
     const QImage on = control->grab().toImage();
     const int w = on.width();
     const int h = on.height();
-    const auto marked = [&](int x, int y, int dx, int dy, int steps) {
-        for (int k = 0; k < steps; ++k, x += dx, y += dy)
-            if (contrastRatio(on.pixelColor(x, y), off.pixelColor(x, y)) >= 3)
-                return true;
-        return false;
-    };
-    if (!marked(0, h / 2, 1, 0, w / 4))
-        return QStringLiteral("left");
-    if (!marked(w - 1, h / 2, -1, 0, w / 4))
-        return QStringLiteral("right");
-    if (!marked(w / 2, 0, 0, 1, h / 4))
-        return QStringLiteral("top");
-    if (!marked(w / 2, h - 1, 0, -1, h / 4))
-        return QStringLiteral("bottom");
+    const struct { const char *name; int x, y, dx, dy, steps; } sides[] = {
+        {"left", 0, h / 2, 1, 0, w / 4},       {"right", w - 1, h / 2, -1, 0, w / 4},
+        {"top", w / 2, 0, 0, 1, h / 4},        {"bottom", w / 2, h - 1, 0, -1, h / 4}};
+    for (const auto &side : sides) {
+        bool marked = false;
+        for (int k = 0; k < side.steps && !marked; ++k) {
+            const QPoint p(side.x + k * side.dx, side.y + k * side.dy);
+            marked = contrastRatio(on.pixelColor(p), off.pixelColor(p)) >= 3;
+        }
+        if (!marked)
+            return QString::fromLatin1(side.name);
+    }
     return QString();
 }
 
