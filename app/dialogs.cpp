@@ -51,6 +51,10 @@ bool pressFocusedButton(QWidget *window, QKeyEvent *event)
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
+        // Once per press, as Space: a held key's repeats would reach the control that the
+        // first press moved the focus to, such as Stop after a pad has played.
+        if (event->isAutoRepeat())
+            break;
         if (auto *button = qobject_cast<QAbstractButton *>(window->focusWidget());
             button && button->isEnabled())
             button->click();

@@ -5,6 +5,9 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#include <algorithm>
+#include <cmath>
+
 namespace bellboard {
 
 PictureButton::PictureButton(QWidget *parent)
@@ -15,9 +18,50 @@ PictureButton::PictureButton(const QString &caption, QWidget *parent)
     : QPushButton(caption, parent)
 {}
 
+namespace {
+
+// Relative luminance, as contrast ratios are reckoned.
+double luminance(const QColor &c)
+{
+    const auto linear = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+double contrast(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
+
+void drawFocusMark(QPainter &p, const QRect &button, const QColor &face)
+{
+    const bool dark = contrast(Qt::black, face) >= contrast(Qt::white, face);
+    p.save();
+    p.setClipping(false);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setBrush(Qt::NoBrush);
+    // drawRect() strokes one pixel beyond right and bottom, hence the extra -1.
+    p.setPen(QPen(dark ? Qt::black : Qt::white, 1));
+    p.drawRect(button.adjusted(1, 1, -2, -2));
+    p.drawRect(button.adjusted(2, 2, -3, -3));
+    p.setPen(QPen(dark ? Qt::white : Qt::black, 1));
+    p.drawRect(button.adjusted(3, 3, -4, -4));
+    p.restore();
+}
+
 void PictureButton::setPicture(const QPixmap &picture)
 {
     m_picture = picture;
+    m_pictureColour = picture.isNull() ? QColor()
+                                       : picture.toImage()
+                                             .scaled(1, 1, Qt::IgnoreAspectRatio,
+                                                     Qt::SmoothTransformation)
+                                             .pixelColor(0, 0);
     update();
 }
 
@@ -29,6 +73,8 @@ void PictureButton::paintEvent(QPaintEvent *)
 
     if (m_picture.isNull()) {
         p.drawControl(QStyle::CE_PushButton, opt);
+        if (hasFocus())
+            drawFocusMark(p, rect(), palette().color(QPalette::Button));
         return;
     }
 
@@ -71,12 +117,8 @@ void PictureButton::paintEvent(QPaintEvent *)
         p.drawText(textRect, flags, text());
     }
 
-    if (hasFocus()) {
-        QStyleOptionFocusRect focus;
-        focus.initFrom(this);
-        focus.rect = face.adjusted(3, 3, -3, -3);
-        p.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
-    }
+    if (hasFocus())
+        drawFocusMark(p, face, m_pictureColour);
 }
 
 } // namespace bellboard

@@ -1,13 +1,18 @@
 #pragma once
 
+#include <QColor>
 #include <QPixmap>
 #include <QPushButton>
+
+class QPainter;
 
 namespace bellboard {
 
 // A push button that shows a picture on its face together with its caption. A picture
 // larger than the button is scaled down to cover the face (keeping its proportions and
-// cutting what overflows), so the whole face carries the picture at any size.
+// cutting what overflows), so the whole face carries the picture at any size. Without a
+// picture it is the standard push button. Either way it shows the keyboard focus plainly
+// (drawFocusMark), however the focus came to it.
 class PictureButton final : public QPushButton
 {
     Q_OBJECT
@@ -24,6 +29,12 @@ protected:
 
 private:
     QPixmap m_picture;
+    QColor m_pictureColour; // the picture's mean colour, which the focus mark must stand out from
 };
+
+// Marks the keyboard focus inside `button`: a 2-px ring, one pixel in from the edge, in black
+// or white, whichever stands out more from `face`, and inside it a 1-px line of the other,
+// so the mark shows on light and dark faces alike.
+void drawFocusMark(QPainter &p, const QRect &button, const QColor &face);
 
 } // namespace bellboard

@@ -25,12 +25,13 @@ public:
     Form4(Module1 &module, MainWindow &main);
     ~Form4() override;
 
-    QLabel *Label1 = nullptr;      // the mode line
-    QLineEdit *Text1 = nullptr;    // the name field
-    QListWidget *List1 = nullptr;  // the stored presets
-    PictureButton *Command1 = nullptr; // action: "&Save" or "&Load"
-    PictureButton *command3 = nullptr; // "Delete"
-    PictureButton *Command2 = nullptr; // "&Cancel"
+    // Object names keep the design's: Label1, Text1, List1, Command1, command3, Command2.
+    QLabel *modeLabel = nullptr; // "Save Preset" or "Load Preset"
+    QLineEdit *nameField = nullptr;
+    QListWidget *presetList = nullptr;
+    PictureButton *actionButton = nullptr; // "&Save" or "&Load"
+    PictureButton *deleteButton = nullptr;
+    PictureButton *cancelButton = nullptr;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

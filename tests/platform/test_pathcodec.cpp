@@ -56,10 +56,22 @@ private slots:
         const QString real = programFolder();
         setProgramFolderOverride(QStringLiteral("/tmp/elsewhere"));
         QCOMPARE(programFolder(), QStringLiteral("/tmp/elsewhere"));
-        QCOMPARE(presetFolder(), QStringLiteral("/tmp/elsewhere")); // a portable build's presets
+        QCOMPARE(presetFolder(), QStringLiteral("/tmp/elsewhere")); // in both builds
         setProgramFolderOverride(QString());
         QCOMPARE(programFolder(), real);
         QVERIFY(!real.isEmpty());
+    }
+
+    // Without the override each build keeps presets where it should, and the two places differ.
+    void presetFolderOfThisBuild()
+    {
+        setProgramFolderOverride(QString());
+        QVERIFY(programFolder() != userPresetFolder());
+#ifdef BELLBOARD_USER_PRESETS
+        QCOMPARE(presetFolder(), userPresetFolder());
+#else
+        QCOMPARE(presetFolder(), programFolder());
+#endif
     }
 
     void userPresetFolderFollowsXdg_data()

@@ -1,5 +1,6 @@
 // The presets dialog: its look, its list, its name field and its three buttons.
 #include "support/files.h"
+#include "support/focusmark.h"
 #include "support/messages.h"
 #include "support/fakemainwindow.h"
 
@@ -8,6 +9,7 @@
 #include "presets/form4.h"
 #include "presets/presetfile.h"
 
+#include <QAbstractButton>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -103,13 +105,13 @@ private slots:
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Bellboard 9.8.7"));
         QCOMPARE(dlg.windowIcon().pixmap(32, 32).toImage().pixelColor(5, 5), QColor(Qt::red));
         QCOMPARE(dlg.palette().brush(QPalette::Window).texture().cacheKey(), m_main->background.cacheKey());
-        for (PictureButton *b : {dlg.Command1, dlg.command3, dlg.Command2})
+        for (PictureButton *b : {dlg.actionButton, dlg.deleteButton, dlg.cancelButton})
             QCOMPARE(b->picture().cacheKey(), m_main->face.cacheKey());
-        QCOMPARE(dlg.Label1->font().family(), QStringLiteral("MS Sans Serif"));
-        QCOMPARE(dlg.Label1->font().pointSize(), 12);
-        QVERIFY(dlg.Label1->font().bold());
-        QVERIFY(dlg.Label1->alignment() & Qt::AlignHCenter);
-        QVERIFY(!dlg.Label1->autoFillBackground());
+        QCOMPARE(dlg.modeLabel->font().family(), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(dlg.modeLabel->font().pointSize(), 12);
+        QVERIFY(dlg.modeLabel->font().bold());
+        QVERIFY(dlg.modeLabel->alignment() & Qt::AlignHCenter);
+        QVERIFY(!dlg.modeLabel->autoFillBackground());
     }
 
     void focusAndTabOrder()
@@ -117,8 +119,9 @@ private slots:
         Form4 dlg(m_module, *m_main);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(dlg.Command1));
-        const QList<QWidget *> order{dlg.command3, dlg.Command2, dlg.Text1, dlg.List1, dlg.Command1};
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(dlg.actionButton));
+        const QList<QWidget *> order{dlg.deleteButton, dlg.cancelButton, dlg.nameField,
+                                     dlg.presetList, dlg.actionButton};
         for (QWidget *next : order) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
@@ -128,12 +131,12 @@ private slots:
     void list()
     {
         Form4 dlg(m_module, *m_main);
-        QCOMPARE(items(dlg.List1), listPresets(m_dir->path())); // the listing's own order
-        QStringList sorted = items(dlg.List1);
+        QCOMPARE(items(dlg.presetList), listPresets(m_dir->path())); // the listing's own order
+        QStringList sorted = items(dlg.presetList);
         sorted.sort();
         QCOMPARE(sorted, (QStringList{"Jazz", "Rock", "Soul"}));
-        QVERIFY(dlg.List1->selectedItems().isEmpty());
-        QCOMPARE(dlg.Text1->text(), QStringLiteral("Untitled"));
+        QVERIFY(dlg.presetList->selectedItems().isEmpty());
+        QCOMPARE(dlg.nameField->text(), QStringLiteral("Untitled"));
     }
 
     // A folder that cannot be listed: an empty list, and the dialog still works.
@@ -141,13 +144,13 @@ private slots:
     {
         platform::setProgramFolderOverride(m_dir->filePath("gone"));
         Form4 dlg(m_module, *m_main);
-        QCOMPARE(dlg.List1->count(), 0);
-        dlg.Command1->setText(QStringLiteral("&Save"));
+        QCOMPARE(dlg.presetList->count(), 0);
+        dlg.actionButton->setText(QStringLiteral("&Save"));
         dlg.show();
-        QTest::mouseClick(dlg.command3, Qt::LeftButton);
+        QTest::mouseClick(dlg.deleteButton, Qt::LeftButton);
         QVERIFY(dlg.isVisible());
         MessageCatcher messages;
-        QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+        QTest::mouseClick(dlg.actionButton, Qt::LeftButton);
         QCOMPARE(messages.texts, QStringList{"File Error#76"});
         QVERIFY(!dlg.isVisible());
     }
@@ -171,22 +174,23 @@ private slots:
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         if (how == "caller") {
-            dlg.Text1->setText(QString());
+            dlg.nameField->setText(QString());
         } else if (how == "type") {
-            dlg.Text1->setFocus();
-            dlg.Text1->end(false);
-            QTest::keyClicks(dlg.Text1, QStringLiteral("X"));
+            dlg.nameField->setFocus();
+            dlg.nameField->end(false);
+            QTest::keyClicks(dlg.nameField, QStringLiteral("X"));
         } else if (how == "click") {
-            QTest::mouseClick(dlg.List1->viewport(), Qt::LeftButton, {}, centreOf(dlg.List1, "Rock"));
+            QTest::mouseClick(dlg.presetList->viewport(), Qt::LeftButton, {},
+                              centreOf(dlg.presetList, "Rock"));
         } else if (how == "keys") {
-            dlg.List1->setFocus();
-            QTest::keyClick(dlg.List1, Qt::Key_Down); // from no entry to the first
-            QVERIFY(dlg.List1->count() > 0);
-            if (!dlg.List1->selectedItems().isEmpty())
-                expected = dlg.List1->selectedItems().first()->text();
+            dlg.presetList->setFocus();
+            QTest::keyClick(dlg.presetList, Qt::Key_Down); // from no entry to the first
+            QVERIFY(dlg.presetList->count() > 0);
+            if (!dlg.presetList->selectedItems().isEmpty())
+                expected = dlg.presetList->selectedItems().first()->text();
             QVERIFY(!expected.isEmpty());
         }
-        QCOMPARE(dlg.Text1->text(), expected);
+        QCOMPARE(dlg.nameField->text(), expected);
         QCOMPARE(m_module.presetName, expected);
     }
 
@@ -206,11 +210,11 @@ private slots:
         QFETCH(bool, loads);
         m_module.padPaths[0] = QStringLiteral("/board.wav");
         Form4 dlg(m_module, *m_main);
-        dlg.Command1->setText(caption);
-        dlg.Text1->setText(QStringLiteral("Rock"));
+        dlg.actionButton->setText(caption);
+        dlg.nameField->setText(QStringLiteral("Rock"));
         dlg.show();
         MessageCatcher messages;
-        QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+        QTest::mouseClick(dlg.actionButton, Qt::LeftButton);
         QCOMPARE(messages.texts, QStringList());
         QVERIFY(!dlg.isVisible());
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
@@ -226,11 +230,11 @@ private slots:
     void failureStillCloses()
     {
         Form4 dlg(m_module, *m_main);
-        dlg.Command1->setText(QStringLiteral("&Load"));
-        dlg.Text1->setText(QStringLiteral("Nope"));
+        dlg.actionButton->setText(QStringLiteral("&Load"));
+        dlg.nameField->setText(QStringLiteral("Nope"));
         dlg.show();
         MessageCatcher messages;
-        QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+        QTest::mouseClick(dlg.actionButton, Qt::LeftButton);
         QCOMPARE(messages.texts, QStringList{"File Error#53"});
         QVERIFY(!dlg.isVisible());
         QCOMPARE(m_module.presetName, QStringLiteral("Nope"));
@@ -247,13 +251,13 @@ private slots:
         QFETCH(QString, caption);
         m_module.padPaths[4] = QStringLiteral("/four.wav");
         Form4 dlg(m_module, *m_main);
-        dlg.Command1->setText(caption);
-        dlg.Text1->setText(QString());
+        dlg.actionButton->setText(caption);
+        dlg.nameField->setText(QString());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        const QPoint at = centreOf(dlg.List1, "Soul");
-        QTest::mouseClick(dlg.List1->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(dlg.List1->viewport(), Qt::LeftButton, {}, at);
+        const QPoint at = centreOf(dlg.presetList, "Soul");
+        QTest::mouseClick(dlg.presetList->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(dlg.presetList->viewport(), Qt::LeftButton, {}, at);
         QVERIFY(!dlg.isVisible());
         QCOMPARE(m_module.presetName, QStringLiteral("Soul"));
         if (caption == "&Load") {
@@ -268,15 +272,16 @@ private slots:
     void editedAfterSelecting()
     {
         Form4 dlg(m_module, *m_main);
-        dlg.Command1->setText(QStringLiteral("&Load"));
+        dlg.actionButton->setText(QStringLiteral("&Load"));
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QTest::mouseClick(dlg.List1->viewport(), Qt::LeftButton, {}, centreOf(dlg.List1, "Jazz"));
-        dlg.Text1->setText(QStringLiteral("Rock"));
-        QTest::mouseClick(dlg.command3, Qt::LeftButton);
+        QTest::mouseClick(dlg.presetList->viewport(), Qt::LeftButton, {},
+                          centreOf(dlg.presetList, "Jazz"));
+        dlg.nameField->setText(QStringLiteral("Rock"));
+        QTest::mouseClick(dlg.deleteButton, Qt::LeftButton);
         QVERIFY(!QFile::exists(m_dir->filePath("Jazz.pst")));
         QVERIFY(QFile::exists(m_dir->filePath("Rock.pst")));
-        QTest::mouseClick(dlg.Command1, Qt::LeftButton);
+        QTest::mouseClick(dlg.actionButton, Qt::LeftButton);
         QCOMPARE(m_module.padPaths[0], QStringLiteral("/rock.wav"));
     }
 
@@ -285,21 +290,22 @@ private slots:
         Form4 dlg(m_module, *m_main);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QTest::mouseClick(dlg.List1->viewport(), Qt::LeftButton, {}, centreOf(dlg.List1, "Rock"));
-        dlg.Text1->setText(QStringLiteral("Kept"));
+        QTest::mouseClick(dlg.presetList->viewport(), Qt::LeftButton, {},
+                          centreOf(dlg.presetList, "Rock"));
+        dlg.nameField->setText(QStringLiteral("Kept"));
         MessageCatcher messages;
-        QTest::mouseClick(dlg.command3, Qt::LeftButton);
+        QTest::mouseClick(dlg.deleteButton, Qt::LeftButton);
         QVERIFY(!QFile::exists(m_dir->filePath("Rock.pst")));
-        QVERIFY(!items(dlg.List1).contains("Rock"));
-        QCOMPARE(dlg.List1->count(), 2);
-        QVERIFY(dlg.List1->selectedItems().isEmpty());
-        QCOMPARE(dlg.Text1->text(), QStringLiteral("Kept"));
+        QVERIFY(!items(dlg.presetList).contains("Rock"));
+        QCOMPARE(dlg.presetList->count(), 2);
+        QVERIFY(dlg.presetList->selectedItems().isEmpty());
+        QCOMPARE(dlg.nameField->text(), QStringLiteral("Kept"));
         QCOMPARE(m_module.presetName, QStringLiteral("Kept"));
         QVERIFY(dlg.isVisible());
 
         // Nothing is selected now, so a second Delete does nothing.
-        QTest::mouseClick(dlg.command3, Qt::LeftButton);
-        QCOMPARE(dlg.List1->count(), 2);
+        QTest::mouseClick(dlg.deleteButton, Qt::LeftButton);
+        QCOMPARE(dlg.presetList->count(), 2);
         QVERIFY(QFile::exists(m_dir->filePath("Jazz.pst")) && QFile::exists(m_dir->filePath("Soul.pst")));
         QCOMPARE(messages.texts, QStringList());
     }
@@ -308,10 +314,10 @@ private slots:
     {
         Form4 dlg(m_module, *m_main);
         dlg.show();
-        const QStringList before = items(dlg.List1);
+        const QStringList before = items(dlg.presetList);
         MessageCatcher messages;
-        QTest::mouseClick(dlg.command3, Qt::LeftButton);
-        QCOMPARE(items(dlg.List1), before);
+        QTest::mouseClick(dlg.deleteButton, Qt::LeftButton);
+        QCOMPARE(items(dlg.presetList), before);
         for (const QString &name : before)
             QVERIFY(QFile::exists(m_dir->filePath(name + ".pst")));
         QCOMPARE(messages.texts, QStringList());
@@ -337,12 +343,13 @@ private slots:
             QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadOther));
         else
             QVERIFY(QFile::remove(file));
-        QTest::mouseClick(dlg.List1->viewport(), Qt::LeftButton, {}, centreOf(dlg.List1, "Soul"));
+        QTest::mouseClick(dlg.presetList->viewport(), Qt::LeftButton, {},
+                          centreOf(dlg.presetList, "Soul"));
         MessageCatcher messages;
-        QTest::mouseClick(dlg.command3, Qt::LeftButton);
+        QTest::mouseClick(dlg.deleteButton, Qt::LeftButton);
         QCOMPARE(messages.texts, QStringList{message});
         QCOMPARE(messages.malformed, QStringList());
-        QVERIFY(items(dlg.List1).contains("Soul"));
+        QVERIFY(items(dlg.presetList).contains("Soul"));
         QCOMPARE(QFile::exists(file), why == "readonly");
         QVERIFY(dlg.isVisible());
     }
@@ -365,13 +372,16 @@ private slots:
         m_module.presetName = before;
         m_module.padPaths[1] = QStringLiteral("/one.wav");
         Form4 dlg(m_module, *m_main);
-        dlg.Label1->setText(loadMode ? QStringLiteral("Load Preset") : QStringLiteral("Save Preset"));
-        dlg.Command1->setText(loadMode ? QStringLiteral("&Load") : QStringLiteral("&Save"));
+        dlg.modeLabel->setText(loadMode ? QStringLiteral("Load Preset")
+                                        : QStringLiteral("Save Preset"));
+        dlg.actionButton->setText(loadMode ? QStringLiteral("&Load") : QStringLiteral("&Save"));
         if (loadMode)
-            dlg.Text1->setText(QString());
+            dlg.nameField->setText(QString());
         else
-            dlg.Text1->setText(m_module.presetName.isEmpty() ? QStringLiteral("Untitled") : m_module.presetName);
-        QTimer::singleShot(0, dlg.Command2, [&dlg] { QTest::mouseClick(dlg.Command2, Qt::LeftButton); });
+            dlg.nameField->setText(m_module.presetName.isEmpty() ? QStringLiteral("Untitled")
+                                                                 : m_module.presetName);
+        QTimer::singleShot(0, dlg.cancelButton,
+                           [&dlg] { QTest::mouseClick(dlg.cancelButton, Qt::LeftButton); });
         QCOMPARE(dlg.exec(), int(QDialog::Rejected));
         QCOMPARE(m_module.presetName, after);
         QCOMPARE(m_module.padPaths[1], QStringLiteral("/one.wav"));
@@ -394,11 +404,13 @@ private slots:
         QFETCH(int, key);
         QFETCH(bool, closes);
         Form4 dlg(m_module, *m_main);
-        dlg.Command1->setText(QStringLiteral("&Save"));
-        dlg.Text1->setText(QStringLiteral("Keyed"));
+        dlg.actionButton->setText(QStringLiteral("&Save"));
+        dlg.nameField->setText(QStringLiteral("Keyed"));
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         auto *target = dlg.findChild<QWidget *>(focus);
+        if (qobject_cast<QAbstractButton *>(target))
+            QCOMPARE(unmarkedSide(target), QString()); // the focus shows on the dialog's face
         target->setFocus();
         QTest::keyClick(target, Qt::Key(key));
         QCOMPARE(!dlg.isVisible(), closes);

@@ -12,6 +12,7 @@
 #include "ui/main/marqueelabel.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QKeyEvent>
 #include <QLabel>
@@ -82,7 +83,7 @@ void Form1::buildLayout()
 
     for (int i = 0; i < kPadCount; ++i) {
         const QPoint cell = padCell(i);
-        auto *button = new QPushButton(this);
+        auto *button = new PictureButton(this); // no picture: a standard button
         button->setObjectName(QStringLiteral("wave"));
         button->setProperty("index", i);
         button->setGeometry(px(cell.x()), px(cell.y()), px(300), px(270));
@@ -155,10 +156,6 @@ void Form1::buildLayout()
               QStringLiteral("Starts the sound recorder"));
     setSpoken(m_volumeButton, QStringLiteral("Volume control"),
               QStringLiteral("Opens the system's volume control"));
-    // A fixed name: a label without one is renamed, and so announced, on every tick.
-    setSpoken(m_display, QStringLiteral("Marquee"),
-              QStringLiteral("Shows in turn the program's name and version, the credit line "
-                             "and the current preset's name"));
 
     connect(m_clearAllButton, &QPushButton::clicked, this, &Form1::clearAll);
     connect(m_loadPresetButton, &QPushButton::clicked, this, &Form1::loadPresetClick);
@@ -204,6 +201,14 @@ void Form1::load()
     m_module.marqueePos = 1;
     m_module.marqueeStage = 1;
     m_module.presetName = QStringLiteral("Untitled");
+    showWholeMessage();
+}
+
+// A fixed name: a label without one is renamed, and so announced, on every tick. The whole
+// message is its description, which changes only when another message starts.
+void Form1::showWholeMessage()
+{
+    setSpoken(m_display, QStringLiteral("Marquee"), m_module.marqueeText.trimmed());
 }
 
 QAbstractButton *Form1::wave(int i) const
@@ -254,6 +259,21 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             && (key->key() == Qt::Key_Space || key->key() == Qt::Key_Return
                 || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Select))
             warmUpFor(watched);
+        // The desktop's keys for a context menu: the Menu key and Shift+F10.
+        const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+        if (pad
+            && ((key->key() == Qt::Key_Menu && mods == Qt::NoModifier)
+                || (key->key() == Qt::Key_F10 && mods == Qt::ShiftModifier))) {
+            if (!key->isAutoRepeat())
+                openPadMenu(index.toInt(), true);
+            return true;
+        }
+    } else if (event->type() == QEvent::ContextMenu && pad
+               && static_cast<QContextMenuEvent *>(event)->reason()
+                      == QContextMenuEvent::Keyboard) {
+        // Some window systems turn the Menu key into this event rather than a key press.
+        openPadMenu(index.toInt(), true);
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -294,8 +314,15 @@ void Form1::padMouseDown(int index, Qt::MouseButton button)
 {
     if (button != Qt::RightButton)
         return;
+    openPadMenu(index, false);
+}
+
+// From the keyboard the menu opens under the pad, as the pointer may be anywhere.
+void Form1::openPadMenu(int index, bool fromKeyboard)
+{
     m_idx = qint16(index);
-    m_clear->exec(QCursor::pos());
+    QWidget *pad = m_wave.at(index);
+    m_clear->exec(fromKeyboard ? pad->mapToGlobal(QPoint(0, pad->height())) : QCursor::pos());
 }
 
 void Form1::clearPad()
@@ -327,6 +354,7 @@ void Form1::marqueeTick()
         m.marqueeText = QStringLiteral("Preset is: ") + m.presetName + QString(29, QLatin1Char(' '));
         m.marqueeStage = 0;
     }
+    showWholeMessage();
     m_display->setText(m.marqueeText.left(m.marqueePos));
     if (m.marqueePos > m.marqueeText.size()) {
         m.marqueePos = 1;
@@ -338,20 +366,20 @@ void Form1::marqueeTick()
 void Form1::savePresetClick()
 {
     Form4 presets(m_module, *this);
-    presets.Label1->setText(QStringLiteral("Save Preset"));
-    presets.Command1->setText(QStringLiteral("&Save"));
+    presets.modeLabel->setText(QStringLiteral("Save Preset"));
+    presets.actionButton->setText(QStringLiteral("&Save"));
     processPendingEvents();
-    presets.Text1->setText(m_module.presetName.isEmpty() ? QStringLiteral("Untitled")
-                                                         : m_module.presetName);
+    presets.nameField->setText(m_module.presetName.isEmpty() ? QStringLiteral("Untitled")
+                                                             : m_module.presetName);
     presets.exec();
 }
 
 void Form1::loadPresetClick()
 {
     Form4 presets(m_module, *this);
-    presets.Label1->setText(QStringLiteral("Load Preset"));
-    presets.Command1->setText(QStringLiteral("&Load"));
-    presets.Text1->setText(QString());
+    presets.modeLabel->setText(QStringLiteral("Load Preset"));
+    presets.actionButton->setText(QStringLiteral("&Load"));
+    presets.nameField->setText(QString());
     presets.exec();
 }
 

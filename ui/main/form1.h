@@ -65,6 +65,8 @@ private:
     void load();
     void startProgram(const QString &name);
     void warmUpFor(QObject *watched);
+    void showWholeMessage();
+    void openPadMenu(int index, bool fromKeyboard);
 
     Module1 &m_module;
     qint16 m_idx = 0;

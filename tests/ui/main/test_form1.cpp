@@ -4,14 +4,17 @@
 #include "presets/form4.h"
 #include "presets/presets.h"
 #include "support/files.h"
+#include "support/focusmark.h"
 #include "support/messages.h"
 #include "support/modal.h"
 #include "ui/locate/filelistbox.h"
 #include "ui/main/form1.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QAction>
 #include <QFile>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QLabel>
@@ -580,8 +583,8 @@ private slots:
         test::whenModal([&](QWidget *w) {
             auto *dlg = qobject_cast<Form4 *>(w);
             if (dlg)
-                seen = dlg->Label1->text() + '|' + dlg->Command1->text() + '|' + dlg->Text1->text()
-                       + '|' + b.module.presetName;
+                seen = dlg->modeLabel->text() + '|' + dlg->actionButton->text() + '|'
+                       + dlg->nameField->text() + '|' + b.module.presetName;
             w->close();
         });
         if (save)
@@ -595,12 +598,15 @@ private slots:
     }
 
     // Enter (either key) and Space press the focused button in the main window and in the
-    // locate dialog. Enter presses nothing when no button has the focus, and Esc never does:
-    // neither window has a default or a cancel button. Each row says what the press did.
+    // locate dialog, once however long the key is held. Enter presses nothing when no button
+    // has the focus, and Esc never does: neither window has a default or a cancel button. The
+    // Menu key and Shift+F10 open a pad's menu under it. Each row says what the press did, and
+    // every button shows plainly that it has the focus.
     void keysPressTheFocusedButton_data()
     {
         QTest::addColumn<QString>("control"); // "Form3 ...": in the locate dialog for pad 0
-        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("key");          // with its modifiers
+        QTest::addColumn<int>("repeats");      // auto-repeats of a held key
         QTest::addColumn<QString>("effect");
         const std::pair<const char *, const char *> presses[] = {
             {"wave 0", "opened Form3"},
@@ -618,18 +624,32 @@ private slots:
         for (const auto &[control, effect] : presses) {
             for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
                 QTest::addRow("%s, %s", control, qPrintable(QKeySequence(key).toString()))
-                    << control << key << effect;
+                    << control << key << 0 << effect;
         }
-        QTest::newRow("Form3 File1, Return") << "Form3 File1" << int(Qt::Key_Return) << "";
-        QTest::newRow("Form3 Command1, Esc") << "Form3 Command1" << int(Qt::Key_Escape) << "";
-        QTest::newRow("wave 0, Esc") << "wave 0" << int(Qt::Key_Escape) << "";
+        QTest::newRow("Form3 File1, Return") << "Form3 File1" << int(Qt::Key_Return) << 0 << "";
+        QTest::newRow("Form3 Command1, Esc") << "Form3 Command1" << int(Qt::Key_Escape) << 0 << "";
+        QTest::newRow("wave 0, Esc") << "wave 0" << int(Qt::Key_Escape) << 0 << "";
+        QTest::newRow("wave 53, Return held")
+            << "wave 53" << int(Qt::Key_Return) << 3 << "played /snd/bell.wav; focus Command3";
+        QTest::newRow("Form3 Command2, Return held")
+            << "Form3 Command2" << int(Qt::Key_Return) << 3 << "pad 0: kick; closed";
+        QTest::newRow("wave 53, Menu")
+            << "wave 53" << int(Qt::Key_Menu) << 0 << "menu under the pad; pad 53 cleared";
+        QTest::newRow("wave 53, Shift+F10")
+            << "wave 53" << (Qt::Key_F10 | Qt::ShiftModifier).toCombined() << 0
+            << "menu under the pad; pad 53 cleared";
     }
 
     void keysPressTheFocusedButton()
     {
         QFETCH(QString, control);
         QFETCH(int, key);
+        QFETCH(int, repeats);
         QFETCH(QString, effect);
+        const QKeyCombination combination = QKeyCombination::fromCombined(key);
+        const Qt::KeyboardModifiers modifiers
+            = combination.keyboardModifiers()
+              | (combination.key() == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
         QTemporaryDir dir;
         QVERIFY(test::writeBytes(dir.filePath(QStringLiteral("kick.wav")), QByteArray()));
         platform::setProgramFolderOverride(dir.path());
@@ -644,21 +664,38 @@ private slots:
         const bool inLocate = control.startsWith(QLatin1String("Form3 "));
         const QString name = inLocate ? control.mid(6) : control;
         QWidget *pressed = nullptr;
+        QString unmarked;
         const auto press = [&](QWidget *window) {
             pressed = name.startsWith(QLatin1String("wave ")) ? b.form->wave(name.mid(5).toInt())
                                                               : window->findChild<QWidget *>(name);
+            if (qobject_cast<QAbstractButton *>(pressed))
+                unmarked = test::unmarkedSide(pressed);
             pressed->setFocus();
             QCOMPARE(QApplication::focusWidget(), pressed);
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key),
-                            key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+            QTest::keyClick(QApplication::focusWidget(), combination.key(), modifiers);
+            // A held key repeats on whatever has the focus by then.
+            for (int r = 0; r < repeats; ++r) {
+                QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget()
+                                                             : b.form->focusWidget();
+                QKeyEvent repeat(QEvent::KeyPress, combination.key(), modifiers, QString(), true);
+                QApplication::sendEvent(focus, &repeat);
+            }
         };
         QStringList did;
+        if (combination.key() == Qt::Key_Menu || combination.key() == Qt::Key_F10)
+            test::whenModal([&](QWidget *menu) {
+                const QWidget *pad = b.form->wave(53);
+                if (menu->pos() == pad->mapToGlobal(QPoint(0, pad->height())))
+                    did << QStringLiteral("menu under the pad");
+                QTest::keyClick(menu, Qt::Key_Down);
+                QTest::keyClick(menu, Qt::Key_Return);
+            }, true);
         bool closedByKey = false;
         test::EachModal dialogs([&](QWidget *w) {
             if (!inLocate) {
                 auto *presets = qobject_cast<Form4 *>(w);
                 did << QStringLiteral("opened ") + w->objectName()
-                           + (presets ? QLatin1Char(' ') + presets->Label1->text() : QString());
+                           + (presets ? QLatin1Char(' ') + presets->modeLabel->text() : QString());
             } else if (QTest::qWaitForWindowActive(w) && pickFile(w, QStringLiteral("kick.wav"))) {
                 press(w);
                 closedByKey = !w->isVisible();
@@ -686,6 +723,7 @@ private slots:
             did << QStringLiteral("focus ") + focus->objectName();
         QCOMPARE(did.join(QLatin1String("; ")),
                  effect.replace(QLatin1String("<folder>"), dir.path()));
+        QVERIFY2(unmarked.isEmpty(), qPrintable("no focus mark on the " + unmarked + " side"));
     }
 
     // A screen reader names a pad by its place in the reading order, which Tab follows, and by
@@ -748,20 +786,27 @@ private slots:
 
     // The marquee changes three times a second. A screen reader speaks a label again when its
     // name changes, and a label without a name of its own is named by its text; so the
-    // marquee's name stays put while its text runs.
+    // marquee's name stays put while its text runs. Its description is the whole message,
+    // which changes only when the next message starts.
     void marqueeTicksAreNotAnnounced()
     {
         Board b;
         b.form->Timer1()->stop();
+        b.module.presetName = QStringLiteral("Party");
+        QStringList descriptions{b.form->Display()->accessibleDescription()};
         QSet<QString> texts;
         QSet<QString> names;
-        for (int t = 0; t < 40; ++t) {
+        for (int t = 0; t < 33 + 29 + 48 + 1; ++t) {
             b.form->marqueeTick();
             texts << b.form->Display()->text();
             names << spokenName(b.form->Display());
+            if (descriptions.last() != b.form->Display()->accessibleDescription())
+                descriptions << b.form->Display()->accessibleDescription();
         }
-        QCOMPARE(texts.size(), 40);
+        QVERIFY(texts.size() > 100);
         QCOMPARE(names, QSet<QString>({QStringLiteral("Marquee")}));
+        QCOMPARE(descriptions, QStringList({"Bellboard 1.2.6", "By Corvilane", "Preset is: Party",
+                                            "Bellboard 1.2.6"}));
     }
 
     void aboutShowsTheCaption()
