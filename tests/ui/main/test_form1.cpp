@@ -45,8 +45,10 @@ struct Board
     {
         module.PlaySoundA = [this](const char *name, void *mod, std::uint32_t flags) {
             plays.push_back({QByteArray(name), mod, flags});
+            sounds << QStringLiteral("played ") + QString::fromLocal8Bit(name);
             return std::int32_t(1);
         };
+        module.warmUpSound = [this] { sounds << QStringLiteral("woke"); };
         module.startProgram = [this](const QString &name) {
             started << name;
             return startFailure;
@@ -63,6 +65,7 @@ struct Board
 
     Module1 module;
     std::vector<PlayCall> plays;
+    QStringList sounds; // plays and wake-ups, in order
     QStringList started;
     QString startFailure;
     std::unique_ptr<Form1> form;
@@ -391,8 +394,12 @@ private slots:
         // A byte that is not UTF-8 reaches the sound service unchanged.
         const QByteArray raw("/snd/caf\xe9 bell.wav");
         b.assign(20, platform::decodePath(raw));
-        QTest::mouseClick(b.form->wave(20), Qt::LeftButton);
+        // The press wakes the sound output; the release plays.
+        QTest::mousePress(b.form->wave(20), Qt::LeftButton);
+        QCOMPARE(b.sounds, QStringList{QStringLiteral("woke")});
+        QTest::mouseRelease(b.form->wave(20), Qt::LeftButton);
         QCOMPARE(b.plays.size(), size_t(1));
+        QCOMPARE(b.sounds.size(), 2);
         QCOMPARE(b.plays[0].name, raw);
         QCOMPARE(b.plays[0].module, nullptr);
         QCOMPARE(b.plays[0].flags, quint32(platform::SND_ASYNC));
@@ -610,12 +617,12 @@ private slots:
         QTest::addColumn<QString>("effect");
         const std::pair<const char *, const char *> presses[] = {
             {"wave 0", "opened Form3"},
-            {"wave 53", "played /snd/bell.wav; focus Command3"},
+            {"wave 53", "woke; played /snd/bell.wav; focus Command3"},
             {"Command19", "pad 53 cleared"},
             {"Command2", "opened Form4 Load Preset"},
             {"Command1", "opened Form4 Save Preset"},
             {"Command21", "opened Form2"},
-            {"Command3", "played <folder>/stop.wav"},
+            {"Command3", "woke; played <folder>/stop.wav"},
             {"Command4", "started sndrec32.exe"},
             {"Command6", "started sndvol32.exe"},
             {"Form3 Command2", "pad 0: kick; closed"},
@@ -630,7 +637,7 @@ private slots:
         QTest::newRow("Form3 Command1, Esc") << "Form3 Command1" << int(Qt::Key_Escape) << 0 << "";
         QTest::newRow("wave 0, Esc") << "wave 0" << int(Qt::Key_Escape) << 0 << "";
         QTest::newRow("wave 53, Return held")
-            << "wave 53" << int(Qt::Key_Return) << 3 << "played /snd/bell.wav; focus Command3";
+            << "wave 53" << int(Qt::Key_Return) << 3 << "woke; played /snd/bell.wav; focus Command3";
         QTest::newRow("Form3 Command2, Return held")
             << "Form3 Command2" << int(Qt::Key_Return) << 3 << "pad 0: kick; closed";
         QTest::newRow("wave 53, Menu")
@@ -712,8 +719,7 @@ private slots:
             did << QStringLiteral("pad 0: ") + b.form->Label1(0)->text();
         if (b.module.padPaths[53].isEmpty())
             did << QStringLiteral("pad 53 cleared");
-        for (const PlayCall &play : b.plays)
-            did << QStringLiteral("played ") + QString::fromLocal8Bit(play.name);
+        did << b.sounds;
         for (const QString &program : b.started)
             did << QStringLiteral("started ") + program;
         if (closedByKey)
