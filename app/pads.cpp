@@ -26,6 +26,9 @@ void showPad(MainWindow &main, int pad, const QString &path)
     QAbstractButton *button = main.wave(pad);
     text->setText(label);
     button->setText(path.isEmpty() ? QStringLiteral("...") : QStringLiteral(">"));
+    // The label clips a long name at both ends; the tool tip tells what the pad plays.
+    button->setToolTip(path);
+    text->setToolTip(path);
 
     // The label decides whether a pad plays, so the spoken words follow the label too.
     const int number = padNumber(pad);

@@ -48,6 +48,9 @@ struct Result
 
 bool wanted(const QString &name, FolderLister::Kind kind, const QString &suffix)
 {
+    // Hidden names are left out, as the desktop's own file choosers do.
+    if (name.startsWith(QLatin1Char('.')))
+        return false;
     if (kind == FolderLister::Kind::Folders)
         return true;
     return name.endsWith(suffix, Qt::CaseInsensitive);
@@ -65,7 +68,7 @@ Result readFolder(const QString &folder, FolderLister::Kind kind, const QString 
         return r;
     }
     const QDir::Filters filters = (kind == FolderLister::Kind::Folders ? QDir::Dirs : QDir::Files)
-                                  | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+                                  | QDir::System | QDir::NoDotAndDotDot;
     QDirIterator it(folder, filters);
     while (it.hasNext() && !cancelled.load(std::memory_order_relaxed)) {
         it.next();
@@ -97,7 +100,7 @@ Result readFolder(const QString &folder, FolderLister::Kind kind, const QString 
             break;
         }
         const char *n = e->d_name;
-        if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))
+        if (n[0] == '.') // ".", ".." and hidden names
             continue;
         unsigned char type = e->d_type;
         // Links count as what they point to; some file systems leave the type unknown.

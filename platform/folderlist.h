@@ -16,8 +16,8 @@ bool isFolder(const QString &path);
 // so that a folder of a hundred thousand names never holds up the window. The names are
 // sorted without regard to letter case and handed over in batches, a few per turn of the
 // event loop, so input is answered between them. Names that are not valid in the
-// file-name encoding keep their bytes (see pathcodec.h). Nothing is hidden: names that
-// start with a dot are listed too, or a file called just ".wav" could not be chosen.
+// file-name encoding keep their bytes (see pathcodec.h). Hidden names (starting with a dot)
+// are left out.
 class FolderLister final : public QObject
 {
     Q_OBJECT

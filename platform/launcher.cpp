@@ -20,6 +20,7 @@ struct Role
 {
     QString windowsName; // the name the program asks for
     QString description; // for the message when nothing starts
+    QString package;     // the Debian package the message suggests
     std::vector<Command> programs; // tried in this order
     QStringList terminalPrograms; // then these, in a terminal
 };
@@ -32,7 +33,8 @@ const std::vector<Role> &roles()
     static const std::vector<Role> table = {
         {
             QStringLiteral("sndrec32.exe"),
-            QStringLiteral("the sound recorder"),
+            QStringLiteral("sound recorder"),
+            QStringLiteral("gnome-sound-recorder"),
             {
                 {QStringLiteral("gnome-sound-recorder"), {}}, // GNOME, also common elsewhere
                 {QStringLiteral("krecorder"), {}},            // KDE
@@ -44,7 +46,8 @@ const std::vector<Role> &roles()
         },
         {
             QStringLiteral("sndvol32.exe"),
-            QStringLiteral("the volume control"),
+            QStringLiteral("volume control (mixer)"),
+            QStringLiteral("pavucontrol"),
             {
                 {QStringLiteral("pavucontrol"), {}}, // PulseAudio and PipeWire, any desktop
                 {QStringLiteral("gnome-control-center"), {QStringLiteral("sound")}},
@@ -129,8 +132,10 @@ QString startProgram(const QString &name)
         tried << command.program;
     for (const QString &program : role->terminalPrograms)
         tried << program + QStringLiteral(" (in a terminal)");
-    return QStringLiteral("Could not start %1 (%2), nor any of these in its place: %3.")
-        .arg(name, role->description, tried.join(QStringLiteral(", ")));
+    // The Windows name is tried first too, but it means nothing to the user here.
+    return QStringLiteral("No %1 was found. Bellboard looked for: %2.\n\n"
+                          "To install one on Debian or Ubuntu:\nsudo apt install %3")
+        .arg(role->description, tried.join(QStringLiteral(", ")), role->package);
 }
 
 } // namespace bellboard::platform

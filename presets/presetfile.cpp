@@ -42,10 +42,17 @@ bool isFolder(const QByteArray &path)
 int errorNumber(int err, Op op, const QByteArray &path)
 {
     switch (err) {
-    case ENOENT:
+    case ENOENT: {
         // A missing file is 53 only when its folder is there; a save creates the file, so
-        // for it the folder is what is missing.
-        return op != Op::Save && isFolder(folderOf(path)) ? FileNotFound : PathNotFound;
+        // for it the folder is what is missing. The preset folder itself is made by the
+        // first save, so before that every preset is simply not there yet.
+        if (op == Op::Save)
+            return PathNotFound;
+        const QByteArray folder = folderOf(path);
+        return isFolder(folder) || folder == platform::encodePath(platform::presetFolder())
+                   ? FileNotFound
+                   : PathNotFound;
+    }
     case ENOTDIR:
     case ELOOP:
         return PathNotFound;
@@ -245,8 +252,10 @@ int writePresetFile(const QString &path, const PadPaths &paths)
     return NoError;
 }
 
-int readPresetFile(const QString &path, PadPaths &paths)
+int readPresetFile(const QString &path, PadPaths &paths, bool *opened)
 {
+    if (opened)
+        *opened = false;
     QByteArray file;
     if (!osPath(path, &file))
         return BadFileName;
@@ -256,12 +265,15 @@ int readPresetFile(const QString &path, PadPaths &paths)
         return errorNumber(errno, Op::Load, file);
     struct stat st {};
     int result = NoError;
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(fd, &st) != 0) {
         result = errorNumber(errno, Op::Load, file);
-    else if (!S_ISREG(st.st_mode))
+    } else if (!S_ISREG(st.st_mode)) {
         result = PathFileAccess; // a folder, a device, a FIFO
-    else
+    } else {
+        if (opened)
+            *opened = true;
         result = readLines(fd, file, paths);
+    }
     ::close(fd);
     return result;
 }

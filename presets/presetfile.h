@@ -44,8 +44,9 @@ int writePresetFile(const QString &path, const PadPaths &paths);
 
 // Reads up to 54 lines of `path` into `paths`, entry by entry; a line ends at CR LF, LF or
 // CR alone. On failure the entries read so far stay filled and the others are left as they
-// were. Returns NoError or the number.
-int readPresetFile(const QString &path, PadPaths &paths);
+// were. `opened`, when given, tells whether a file was open for reading at all: when it is
+// false nothing of `paths` was touched. Returns NoError or the number.
+int readPresetFile(const QString &path, PadPaths &paths, bool *opened = nullptr);
 
 // Deletes the preset file at `path`. A read-only preset is not deleted (75).
 int deletePresetFile(const QString &path);

@@ -27,12 +27,17 @@ void savePreset(const Module1 &module, MainWindow &main, const QString &name)
 
 void loadPreset(Module1 &module, MainWindow &main, const QString &name)
 {
-    // Emptied before the file is opened: whatever a failing load does not read stays empty.
-    for (QString &path : module.padPaths)
-        path.clear();
-    if (const int err = readPresetFile(presetPath(name), module.padPaths)) {
-        reportFailure(err, module, main);
-        return;
+    // Read into an empty board, so whatever a failing read does not reach stays empty; a
+    // file that cannot be opened at all (a mistyped name) leaves the user's board as it is.
+    PadPaths read;
+    bool opened = false;
+    const int err = readPresetFile(presetPath(name), read, &opened);
+    if (opened)
+        module.padPaths = read;
+    if (err) {
+        showMessage(QStringLiteral("File Error#") + QString::number(err));
+        if (!opened)
+            return;
     }
     refreshPads(module, main);
 }

@@ -11,8 +11,9 @@ namespace bellboard {
 // and refreshes the pads; the preset it would have replaced stays as it was.
 void savePreset(const Module1 &module, MainWindow &main, const QString &name);
 
-// Empties every pad path, reads the preset `name` into them and refreshes the pads. A failure
-// shows "File Error#" and its number and refreshes the pads over what was read.
+// Replaces every pad path by the preset `name`'s lines and refreshes the pads. A failure
+// shows "File Error#" and its number; when the file was opened the pads are refreshed over
+// what was read and the rest are empty, when it could not be opened the board stays as it was.
 void loadPreset(Module1 &module, MainWindow &main, const QString &name);
 
 // Applies the pad display rule to pads 0..53, yielding to painting and timers before each

@@ -42,6 +42,7 @@ private:
     QTemporaryDir m_tmp;
     QString m_root;
     QString m_data;
+    QString m_caption;
     QProcess m_program;
     Window m_main;
 
@@ -69,7 +70,12 @@ private slots:
         m_program.setProcessChannelMode(QProcess::ForwardedChannels);
         m_program.start(m_root + "/usr/bin/bellboard", {});
         QVERIFY(m_program.waitForStarted());
-        m_main = m_x.waitWindow(QStringLiteral(BELLBOARD_CAPTION));
+        // The window shows the version the package is labelled with.
+        QProcess control;
+        control.start(QStringLiteral("dpkg-deb"), {"-f", QStringLiteral(BELLBOARD_DEB), "Version"});
+        QVERIFY(control.waitForFinished());
+        m_caption = QStringLiteral("Bellboard ") + QString::fromUtf8(control.readAll()).trimmed();
+        m_main = m_x.waitWindow(m_caption);
         QVERIFY2(!m_main.id.isEmpty(), "the main window did not appear");
         m_x.shot(QStringLiteral("start"));
     }
@@ -88,7 +94,7 @@ private slots:
         const QStringList installed = tree(m_root);
         QVERIFY(installed.size() > 20);
 
-        QVERIFY(saveBoardAs(m_x, m_main, QStringLiteral(BELLBOARD_CAPTION),
+        QVERIFY(saveBoardAs(m_x, m_main, m_caption,
                             QStringLiteral("packaged")));
         const QString folder = m_data + "/bellboard";
         QVERIFY(until([&] { return QFileInfo::exists(folder + "/packaged.pst"); }));

@@ -208,11 +208,14 @@ private slots:
             QCOMPARE(entries(m_dir->path()), before);
     }
 
-    void missingProgramFolder()
+    // As in a fresh install, before the first save has made the preset folder: no preset is
+    // there yet (53), while a save cannot go anywhere (76).
+    void missingPresetFolder()
     {
         platform::setProgramFolderOverride(m_dir->filePath("gone"));
         PadPaths back;
-        QCOMPARE(readPresetFile(presetPath("Party"), back), int(PathNotFound));
+        QCOMPARE(readPresetFile(presetPath("Party"), back), int(FileNotFound));
+        QCOMPARE(readPresetFile(presetPath("sub/Party"), back), int(PathNotFound));
         QCOMPARE(writePresetFile(presetPath("Party"), back), int(PathNotFound));
     }
 

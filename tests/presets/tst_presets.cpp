@@ -119,18 +119,22 @@ private slots:
         QCOMPARE(messages.texts, QStringList());
     }
 
-    // A load: the message if it fails, then the board as far as it was read.
+    // A load: the message if it fails, then the board as far as it was read, or the board
+    // as it was when there was no file to read.
     void load_data()
     {
-        QTest::addColumn<QByteArray>("bytes"); // empty: no file at all
+        QTest::addColumn<QByteArray>("bytes"); // null: no file at all
         QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<int>("assigned");     // pads 0..assigned-1 hold /p<i>.wav
+        QTest::addColumn<int>("assigned");     // pads 0..assigned-1 hold /p<i>.wav; -1: kept
         QByteArray sixty;
         for (int i = 0; i < 60; ++i)
             sixty += "/p" + QByteArray::number(i) + ".wav\r\n";
         const QByteArray ten = sixty.left(sixty.indexOf("/p10"));
         QTest::newRow("60 lines: no message") << sixty << QStringList() << 54;
-        QTest::newRow("no such name: board emptied") << QByteArray() << QStringList{"File Error#53"} << 0;
+        QTest::newRow("no such name: board kept")
+            << QByteArray() << QStringList{"File Error#53"} << -1;
+        QTest::newRow("empty file: board emptied")
+            << QByteArray("") << QStringList{"File Error#62"} << 0;
         QTest::newRow("10 lines") << ten << QStringList{"File Error#62"} << 10;
         QTest::newRow("binary after line 3")
             << QByteArray("/p0.wav\r\n/p1.wav\r\n/p2.wav\r\nRIFF\0\0", 32) << QStringList{"File Error#54"} << 3;
@@ -140,9 +144,9 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, messages);
         QFETCH(int, assigned);
-        if (!bytes.isEmpty())
+        if (!bytes.isNull())
             QVERIFY(writeBytes(m_dir->filePath("Gig.pst"), bytes));
-        // A full board beforehand: none of it may survive.
+        // A full board beforehand: none of it may survive a file that was opened.
         m_module.padPaths.fill(QStringLiteral("/before.wav"));
         refreshPads(m_module, *m_main);
 
@@ -150,8 +154,12 @@ private slots:
         loadPreset(m_module, *m_main, QStringLiteral("Gig"));
         QCOMPARE(catcher.texts, messages);
         QCOMPARE(catcher.malformed, QStringList());
-        for (int i = 0; i < kPadCount; ++i)
-            QCOMPARE(m_module.padPaths[i], i < assigned ? QStringLiteral("/p%1.wav").arg(i) : QString());
+        for (int i = 0; i < kPadCount; ++i) {
+            const QString expected = assigned < 0 ? QStringLiteral("/before.wav")
+                                     : i < assigned ? QStringLiteral("/p%1.wav").arg(i)
+                                                    : QString();
+            QCOMPARE(m_module.padPaths[i], expected);
+        }
         QCOMPARE(ruleBroken(m_module, *m_main), QString());
     }
 

@@ -224,9 +224,9 @@ private slots:
         QTest::newRow("load: a folder") << false << Setup([](const QString &d) {
             QDir(d).mkpath("Folder.pst");
             return QStringLiteral("Folder");
-        }) << "File Error#75" << 0 << true;
+        }) << "File Error#75" << 3 << true;
         QTest::newRow("load: a missing subfolder") << false
-            << Setup([](const QString &) { return QStringLiteral("nosuch/Gig"); }) << "File Error#76" << 0 << true;
+            << Setup([](const QString &) { return QStringLiteral("nosuch/Gig"); }) << "File Error#76" << 3 << true;
         QTest::newRow("save: over a folder") << true << Setup([](const QString &d) {
             QDir(d).mkpath("Folder.pst");
             return QStringLiteral("Folder");

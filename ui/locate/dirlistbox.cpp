@@ -1,9 +1,12 @@
 #include "ui/locate/dirlistbox.h"
 
 #include "platform/volumes.h"
+#include "ui/locate/clippednames.h"
 
 #include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QStyle>
 
 namespace bellboard {
@@ -24,6 +27,12 @@ DirListBox::DirListBox(QWidget *parent)
     setUniformRowHeights(true);
     setIndentation(8);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // The column grows with the deepest row and the list scrolls sideways. Kept to the list's
+    // width, rows indented past it would lie outside every column, where neither a click nor
+    // the keyboard's selection finds them, and the open folder would lose its highlight.
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    setItemDelegate(new ClippedNameDelegate(this));
     connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) { open(item); });
     connect(&m_lister, &platform::FolderLister::namesArrived, this, &DirListBox::addSubfolders);
     connect(&m_lister, &platform::FolderLister::finished, this, &DirListBox::listed);
@@ -86,6 +95,26 @@ void DirListBox::addSubfolders(const QStringList &names)
     }
     m_open->addChildren(items);
     m_open->setExpanded(true);
+}
+
+void DirListBox::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    QTreeWidget::scrollTo(index, hint);
+    if (!index.isValid())
+        return;
+    // The column width and the scroll range may still wait for a delayed resize.
+    header()->resizeSections(QHeaderView::ResizeToContents);
+    updateGeometries();
+    // Sideways, the view would show the start of the whole column; show the row's own name.
+    const int room = viewport()->width();
+    const int left = visualRect(index).left();
+    const int width = sizeHintForIndex(index).width();
+    int shift = 0;
+    if (left < 0 || width >= room)
+        shift = left;
+    else if (left + width > room)
+        shift = left + width - room;
+    horizontalScrollBar()->setValue(horizontalScrollBar()->value() + shift);
 }
 
 void DirListBox::open(QTreeWidgetItem *item)

@@ -27,6 +27,8 @@ public:
 
     bool loading() const { return m_lister.busy() || m_start.isActive(); }
 
+    void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
+
 signals:
     void changed();
     void listed(); // every subfolder of the open folder is shown

@@ -1,5 +1,7 @@
 #include "ui/locate/filelistbox.h"
 
+#include "ui/locate/clippednames.h"
+
 #include <QLabel>
 #include <QMouseEvent>
 
@@ -42,6 +44,7 @@ FileListBox::FileListBox(const QString &suffix, QWidget *parent)
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setItemDelegate(new ClippedNameDelegate(this));
     m_message->setObjectName(QStringLiteral("File1Message"));
     m_message->setWordWrap(true);
     m_message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
