@@ -265,13 +265,24 @@ QString sinkState()
     return QStringLiteral("?");
 }
 
-// A pad of a main window, assigned `file`, as a user's board has it.
-void assignPad(Module1 &module, Form1 &form, int pad, const QString &file)
+// A shown main window whose pad 7 plays `file`, as a user's board has it.
+struct Board
 {
-    module.padPaths[pad] = file;
-    form.Label1(pad)->setText(padLabel(file));
-    form.wave(pad)->setText(QStringLiteral(">"));
-}
+    explicit Board(const QString &file) : form(module)
+    {
+        module.padPaths[pad] = file;
+        form.Label1(pad)->setText(padLabel(file));
+        form.wave(pad)->setText(QStringLiteral(">"));
+        form.show();
+        if (!QTest::qWaitForWindowExposed(&form))
+            std::fprintf(stderr, "bench_audio: the main window was not exposed\n");
+    }
+    QPushButton *button() const { return form.waveButton(pad); }
+
+    static constexpr int pad = 7;
+    Module1 module;
+    Form1 form;
+};
 
 // Presses the pad's button with the mouse, holds it `held`, and lets go; returns when the
 // button was let go, which is when the click plays.
@@ -292,14 +303,8 @@ int childHeldClickAfterStart(int argc, char **argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     platform::audio::prepare();
-    Module1 module;
-    Form1 form(module);
-    constexpr int pad = 7;
-    assignPad(module, form, pad, QString::fromLocal8Bit(argv[2]));
-    form.show();
-    if (!QTest::qWaitForWindowExposed(&form))
-        return 5;
-    const auto released = clickPad(form.waveButton(pad), 100ms);
+    const Board board(QString::fromLocal8Bit(argv[2]));
+    const auto released = clickPad(board.button(), 100ms);
     std::printf("%lld\n", static_cast<long long>(released.time_since_epoch().count()));
     std::fflush(stdout);
     QTest::qWait(600);
@@ -499,14 +504,8 @@ int main(int argc, char **argv)
     // (b) a real mouse click on a pad of the main window, through Qt's event delivery.
     std::vector<double> padClicks;
     {
-        Module1 module;
-        Form1 form(module);
-        constexpr int pad = 7;
-        assignPad(module, form, pad, click);
-        form.show();
-        if (!QTest::qWaitForWindowExposed(&form))
-            std::fprintf(stderr, "bench_audio: the main window was not exposed\n");
-        QPushButton *button = form.waveButton(pad);
+        const Board board(click);
+        QPushButton *button = board.button();
         for (int i = 0; i < trials; ++i) {
             QTest::qWait(250);
             const auto called = Clock::now();
@@ -521,16 +520,10 @@ int main(int argc, char **argv)
     std::vector<double> heldAfterIdle;
     std::vector<double> zeroAfterIdle;
     for (int i = 0; i < (quick ? 0 : 3); ++i) {
-        Module1 module;
-        Form1 form(module);
-        constexpr int pad = 7;
-        assignPad(module, form, pad, click);
-        form.show();
-        if (!QTest::qWaitForWindowExposed(&form))
-            std::fprintf(stderr, "bench_audio: the main window was not exposed\n");
+        const Board board(click);
         for (auto *into : {&heldAfterIdle, &zeroAfterIdle}) {
             QTest::qWait(30000);
-            const auto released = clickPad(form.waveButton(pad), into == &heldAfterIdle ? 100ms : 0ms);
+            const auto released = clickPad(board.button(), into == &heldAfterIdle ? 100ms : 0ms);
             into->push_back(firstSampleAfter(line, released));
         }
     }
@@ -643,12 +636,8 @@ int main(int argc, char **argv)
     double serverCpuIdle = NAN;
     QString idleSinkState = QStringLiteral("-");
     if (!quick) {
-        Module1 module;
-        Form1 form(module);
-        constexpr int pad = 7;
-        assignPad(module, form, pad, click);
-        form.show();
-        clickPad(form.waveButton(pad), 100ms);
+        const Board board(click);
+        clickPad(board.button(), 100ms);
         QTest::qWait(15000);
         const double server0 = serverCpu();
         idleCpu = cpuPercentOver(cpuSeconds, 10.0);
