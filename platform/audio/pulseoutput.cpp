@@ -80,17 +80,8 @@ public:
     void wake() override
     {
         Locked lock(loop_);
-        if (!ready() || !corked_)
-            return;
-        cork(false);
-        // Uncorked but empty, the stream waits in its pre-buffer, and PipeWire does not
-        // start its node until data comes: the play would pay for that. A queue of silence
-        // starts it now; the play flushes it.
-        if (!playing_) {
-            std::fill(buffer_.begin(), buffer_.end(), 0.f);
-            pa_stream_write(stream_, buffer_.data(), queueFrames_ * frameBytes, nullptr, 0,
-                            PA_SEEK_RELATIVE_ON_READ);
-        }
+        if (ready())
+            cork(false);
     }
 
     void sleep() override
