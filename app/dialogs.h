@@ -24,8 +24,9 @@ void setBackgroundPicture(QWidget *window, const QPixmap &picture);
 QFont windowFont(qreal pointSize = 8, bool bold = false);
 
 // Enter (Return or the keypad's) presses the button that has the focus, as Space does, once
-// per press (its auto-repeats are taken and ignored), and presses nothing when no button has it; Esc presses nothing, since no window has a cancel
-// button. Returns false for every other key, which the window then handles as usual.
+// per press (its auto-repeats are taken and ignored), and presses nothing when no button has
+// it; Esc presses nothing, since no window has a cancel button. Returns false for every
+// other key, which the window then handles as usual.
 bool pressFocusedButton(QWidget *window, QKeyEvent *event);
 
 // The name and description a screen reader speaks for `control`.

@@ -29,18 +29,18 @@ double luminance(const QColor &c)
     return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
 }
 
-double contrast(const QColor &a, const QColor &b)
+} // namespace
+
+double contrastRatio(const QColor &a, const QColor &b)
 {
     const double la = luminance(a);
     const double lb = luminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-} // namespace
-
 void drawFocusMark(QPainter &p, const QRect &button, const QColor &face)
 {
-    const bool dark = contrast(Qt::black, face) >= contrast(Qt::white, face);
+    const bool dark = contrastRatio(Qt::black, face) >= contrastRatio(Qt::white, face);
     p.save();
     p.setClipping(false);
     p.setRenderHint(QPainter::Antialiasing, false);

@@ -37,4 +37,7 @@ private:
 // so the mark shows on light and dark faces alike.
 void drawFocusMark(QPainter &p, const QRect &button, const QColor &face);
 
+// The contrast ratio of two colours, as accessibility guidelines reckon it (1 to 21).
+double contrastRatio(const QColor &a, const QColor &b);
+
 } // namespace bellboard

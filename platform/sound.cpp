@@ -255,7 +255,7 @@ private:
                 ensureOutput();
             if (warm_.exchange(false, std::memory_order_acq_rel) && ensureOutput()) {
                 wakeOutput();
-                sleepAt_ = std::chrono::steady_clock::now() + idleSleep;
+                sleepLater();
             }
             if (Request *request = pendingRequest_.exchange(nullptr, std::memory_order_acq_rel)) {
                 play(request->path, request->generation);
@@ -267,7 +267,7 @@ private:
                 output_->rest();
                 resting_ = true;
                 publishedResting_.store(true, std::memory_order_relaxed);
-                sleepAt_ = std::chrono::steady_clock::now() + idleSleep;
+                sleepLater();
             }
             if (awake_ && std::chrono::steady_clock::now() >= sleepAt_) {
                 output_->sleep();
@@ -295,6 +295,9 @@ private:
         while (sem_clockwait(&wake_, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
         }
     }
+
+    // Unless something plays or wakes the output again before then.
+    void sleepLater() { sleepAt_ = std::chrono::steady_clock::now() + idleSleep; }
 
     void wakeOutput()
     {

@@ -9,10 +9,15 @@ namespace bellboard {
 
 namespace {
 
-// The one failure handler of both operations.
-void reportFailure(int number, const Module1 &module, MainWindow &main)
+void showFailure(int number)
 {
     showMessage(QStringLiteral("File Error#") + QString::number(number));
+}
+
+// The failure handler of both operations once the board may have changed.
+void reportFailure(int number, const Module1 &module, MainWindow &main)
+{
+    showFailure(number);
     refreshPads(module, main);
 }
 
@@ -32,14 +37,15 @@ void loadPreset(Module1 &module, MainWindow &main, const QString &name)
     PadPaths read;
     bool opened = false;
     const int err = readPresetFile(presetPath(name), read, &opened);
-    if (opened)
-        module.padPaths = read;
-    if (err) {
-        showMessage(QStringLiteral("File Error#") + QString::number(err));
-        if (!opened)
-            return;
+    if (!opened) {
+        showFailure(err);
+        return;
     }
-    refreshPads(module, main);
+    module.padPaths = read;
+    if (err)
+        reportFailure(err, module, main);
+    else
+        refreshPads(module, main);
 }
 
 void refreshPads(const Module1 &module, MainWindow &main)

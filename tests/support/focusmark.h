@@ -1,28 +1,11 @@
 #pragma once
 
-#include <QColor>
+#include "app/picturebutton.h"
+
 #include <QImage>
 #include <QWidget>
 
-#include <algorithm>
-#include <cmath>
-
 namespace bellboard::test {
-
-// The contrast ratio of two colours, as accessibility guidelines reckon it (1 to 21).
-inline double contrastRatio(const QColor &a, const QColor &b)
-{
-    const auto luminance = [](const QColor &c) {
-        const auto linear = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF())
-               + 0.0722 * linear(c.blueF());
-    };
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
 
 // Grabs `control` without and then with the keyboard focus, which it keeps, and names a side
 // with no mark: along the middle line, within a quarter of the control from that edge, some

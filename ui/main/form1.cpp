@@ -243,16 +243,23 @@ void Form1::paintEvent(QPaintEvent *)
     p.drawPixmap(0, 0, m_background); // unscaled; what lies beyond the window is not seen
 }
 
+// The index of the pad whose button `object` is, else -1.
+int Form1::padOf(const QObject *object) const
+{
+    const QVariant index = object->property("index");
+    return object->objectName() == QLatin1String("wave") && index.isValid() ? index.toInt() : -1;
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    const QVariant index = watched->property("index");
-    const bool pad = watched->objectName() == QLatin1String("wave") && index.isValid();
+    const int padIndex = padOf(watched);
+    const bool pad = padIndex >= 0;
     if (event->type() == QEvent::MouseButtonPress) {
         const Qt::MouseButton button = static_cast<QMouseEvent *>(event)->button();
         if (button == Qt::LeftButton)
             warmUpFor(watched);
         if (pad)
-            padMouseDown(index.toInt(), button);
+            padMouseDown(padIndex, button);
     } else if (event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (!key->isAutoRepeat()
@@ -265,14 +272,14 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             && ((key->key() == Qt::Key_Menu && mods == Qt::NoModifier)
                 || (key->key() == Qt::Key_F10 && mods == Qt::ShiftModifier))) {
             if (!key->isAutoRepeat())
-                openPadMenu(index.toInt(), true);
+                openPadMenu(padIndex, true);
             return true;
         }
     } else if (event->type() == QEvent::ContextMenu && pad
                && static_cast<QContextMenuEvent *>(event)->reason()
                       == QContextMenuEvent::Keyboard) {
         // Some window systems turn the Menu key into this event rather than a key press.
-        openPadMenu(index.toInt(), true);
+        openPadMenu(padIndex, true);
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -282,10 +289,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 // sleeping sound output to wake, so the click is heard at once.
 void Form1::warmUpFor(QObject *watched)
 {
-    const QVariant index = watched->property("index");
-    const bool playingPad = watched->objectName() == QLatin1String("wave") && index.isValid()
-                            && !m_label.at(index.toInt())->text().isEmpty();
-    if (playingPad || watched == m_stopButton)
+    const int pad = padOf(watched);
+    if ((pad >= 0 && !m_label.at(pad)->text().isEmpty()) || watched == m_stopButton)
         m_module.warmUpSound();
 }
 

@@ -65,6 +65,7 @@ private:
     void load();
     void startProgram(const QString &name);
     void warmUpFor(QObject *watched);
+    int padOf(const QObject *object) const;
     void showWholeMessage();
     void openPadMenu(int index, bool fromKeyboard);
 
