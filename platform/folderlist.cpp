@@ -105,7 +105,7 @@ Result readFolder(const QString &folder, FolderLister::Kind kind, const QString 
         unsigned char type = e->d_type;
         // Links count as what they point to; some file systems leave the type unknown.
         if (type == DT_LNK || type == DT_UNKNOWN) {
-            struct stat st{};
+            struct stat st = {};
             if (::fstatat(fd, n, &st, 0) != 0)
                 continue;
             type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
@@ -142,7 +142,7 @@ bool isFolder(const QString &path)
 #if defined(Q_OS_WIN)
     return QFileInfo(path).isDir();
 #else
-    struct stat st{};
+    struct stat st = {};
     return !path.isEmpty() && ::stat(encodePath(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 #endif
 }

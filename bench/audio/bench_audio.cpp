@@ -213,7 +213,7 @@ void openUp(const QString &socket, const QString &files)
     for (QString p : {socket, files}) {
         ::chmod(QFile::encodeName(p).constData(), 0777);
         while ((p = QFileInfo(p).path()) != QLatin1String("/")) {
-            struct stat st{};
+            struct stat st = {};
             if (::stat(QFile::encodeName(p).constData(), &st) == 0)
                 ::chmod(QFile::encodeName(p).constData(), (st.st_mode & 07777) | 0711);
         }

@@ -25,7 +25,7 @@ constexpr int maxRate = 192000;
 // descriptor is closed exactly once, whatever happens inside sf_open_virtual.
 sf_count_t vioLength(void *user)
 {
-    struct stat st{};
+    struct stat st = {};
     if (::fstat(*static_cast<int *>(user), &st) != 0)
         return -1;
     return st.st_size;
@@ -179,7 +179,7 @@ std::unique_ptr<WaveReader> WaveReader::open(const std::string &path)
     reader->fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (reader->fd_ < 0)
         return nullptr;
-    struct stat st{};
+    struct stat st = {};
     if (::fstat(reader->fd_, &st) != 0 || !S_ISREG(st.st_mode))
         return nullptr;
     unsigned char head[40];
