@@ -4,12 +4,13 @@
 # make bench - build everything and run the benchmarks
 # make fuzz  - build and run the fuzzers for FUZZ_SECONDS each
 # make package - build the Debian package build/bellboard_<version>_<arch>.deb
+# make format - format the C++ sources with .clang-format
 # make clean - delete the build folders, but keep the presets (*.pst) saved in them
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 300
 
-.PHONY: run build test test-plain test-asan setup setup-test setup-package bench fuzz package clean
+.PHONY: run build test test-plain test-asan setup setup-test setup-package setup-format bench fuzz package format clean
 
 setup:
 	@scripts/setup.sh
@@ -19,6 +20,9 @@ setup-test:
 
 setup-package:
 	@scripts/setup.sh --package
+
+setup-format:
+	@scripts/setup.sh --format
 
 # The program and the stop.wav beside it; the tests and benchmarks are built by their own goals.
 build: setup
@@ -41,6 +45,9 @@ fuzz: setup-test
 
 package: setup-package
 	scripts/package.sh
+
+format: setup-format
+	scripts/format.sh
 
 # A build folder is the program's folder, so presets saved while trying the program live there.
 # Everything else goes; the presets, and the folders that hold them, stay.

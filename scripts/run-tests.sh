@@ -13,6 +13,10 @@ step() {
     echo "==== $*"
 }
 
+# Unformatted code fails at once, before anything is built.
+step "formatting"
+scripts/format.sh --check || exit 1
+
 # First, so the package checks in the plain suite find it fresh; a build error shows here.
 step "Debian package"
 scripts/package.sh || status=1

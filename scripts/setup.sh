@@ -11,7 +11,7 @@ test_packages=(
     xvfb xauth xdotool x11-utils imagemagick
     pulseaudio pulseaudio-utils sox
     pipewire pipewire-pulse wireplumber
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
 )
 # Building the Debian package (dpkg-shlibdeps, dpkg-buildflags; CPack looks at binaries with
 # file), and checking it.
@@ -22,6 +22,7 @@ want=("${packages[@]}")
 case "${1:-}" in
 --test) want+=("${test_packages[@]}" "${package_packages[@]}" "${package_check_packages[@]}") ;;
 --package) want+=("${package_packages[@]}") ;;
+--format) want+=(clang-format) ;;
 esac
 
 missing=()
