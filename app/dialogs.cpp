@@ -59,10 +59,8 @@ bool pressFocusedButton(QWidget *window, QKeyEvent *event)
             button && button->isEnabled())
             button->click();
         break;
-    case Qt::Key_Escape:
-        break;
-    default:
-        return false;
+    case Qt::Key_Escape: break;
+    default: return false;
     }
     event->accept();
     return true;

@@ -25,8 +25,8 @@ struct Module1
     qint16 marqueeStage = 0;
 
     // The sound service. Tests put a recorder in its place.
-    std::function<std::int32_t(const char *, void *, std::uint32_t)> PlaySoundA =
-        platform::PlaySoundA;
+    std::function<std::int32_t(const char *, void *, std::uint32_t)> PlaySoundA
+        = platform::PlaySoundA;
     // Wakes the sound output ahead of a play. Tests put a recorder in its place.
     std::function<void()> warmUpSound = platform::audio::warmUp;
 

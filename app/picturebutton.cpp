@@ -10,12 +10,9 @@
 
 namespace bellboard {
 
-PictureButton::PictureButton(QWidget *parent)
-    : QPushButton(parent)
-{}
+PictureButton::PictureButton(QWidget *parent) : QPushButton(parent) {}
 
-PictureButton::PictureButton(const QString &caption, QWidget *parent)
-    : QPushButton(caption, parent)
+PictureButton::PictureButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent)
 {}
 
 namespace {
@@ -23,9 +20,8 @@ namespace {
 // Relative luminance, as contrast ratios are reckoned.
 double luminance(const QColor &c)
 {
-    const auto linear = [](double v) {
-        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    };
+    const auto linear
+        = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
     return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
 }
 
@@ -57,11 +53,11 @@ void drawFocusMark(QPainter &p, const QRect &button, const QColor &face)
 void PictureButton::setPicture(const QPixmap &picture)
 {
     m_picture = picture;
-    m_pictureColour = picture.isNull() ? QColor()
-                                       : picture.toImage()
-                                             .scaled(1, 1, Qt::IgnoreAspectRatio,
-                                                     Qt::SmoothTransformation)
-                                             .pixelColor(0, 0);
+    m_pictureColour = picture.isNull()
+                          ? QColor()
+                          : picture.toImage()
+                                .scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                .pixelColor(0, 0);
     update();
 }
 

@@ -59,7 +59,7 @@ bool wanted(const QString &name, FolderLister::Kind kind, const QString &suffix)
 #if defined(Q_OS_WIN)
 
 Result readFolder(const QString &folder, FolderLister::Kind kind, const QString &suffix,
-            const std::atomic<bool> &cancelled)
+                  const std::atomic<bool> &cancelled)
 {
     Result r;
     QDir dir(folder);
@@ -82,7 +82,7 @@ Result readFolder(const QString &folder, FolderLister::Kind kind, const QString 
 #else
 
 Result readFolder(const QString &folder, FolderLister::Kind kind, const QString &suffix,
-            const std::atomic<bool> &cancelled)
+                  const std::atomic<bool> &cancelled)
 {
     Result r;
     DIR *dir = ::opendir(encodePath(folder).constData());
@@ -190,10 +190,13 @@ void FolderLister::list(const QString &folder)
         job->batches = std::move(batches);
         job->error = r.error;
         job->done = true;
-        QMetaObject::invokeMethod(job->owner, [owner = job->owner, job] {
-            if (owner->m_job == job)
-                owner->m_drain.start();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            job->owner,
+            [owner = job->owner, job] {
+                if (owner->m_job == job)
+                    owner->m_drain.start();
+            },
+            Qt::QueuedConnection);
     }).detach();
 }
 

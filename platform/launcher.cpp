@@ -18,11 +18,11 @@ struct Command
 
 struct Role
 {
-    QString windowsName; // the name the program asks for
-    QString description; // for the message when nothing starts
-    QString package;     // the Debian package the message suggests
+    QString windowsName;           // the name the program asks for
+    QString description;           // for the message when nothing starts
+    QString package;               // the Debian package the message suggests
     std::vector<Command> programs; // tried in this order
-    QStringList terminalPrograms; // then these, in a terminal
+    QStringList terminalPrograms;  // then these, in a terminal
 };
 
 // Linux has no sndrec32/sndvol32, so each role falls back to the desktop's own program.
@@ -51,8 +51,8 @@ const std::vector<Role> &roles()
             {
                 {QStringLiteral("pavucontrol"), {}}, // PulseAudio and PipeWire, any desktop
                 {QStringLiteral("gnome-control-center"), {QStringLiteral("sound")}},
-                {QStringLiteral("pavucontrol-qt"), {}}, // LXQt
-                {QStringLiteral("kmix"), {}},           // older KDE
+                {QStringLiteral("pavucontrol-qt"), {}},                                 // LXQt
+                {QStringLiteral("kmix"), {}},                                           // older KDE
                 {QStringLiteral("systemsettings"), {QStringLiteral("kcm_pulseaudio")}}, // Plasma
                 {QStringLiteral("xfce4-mixer"), {}},
                 {QStringLiteral("mate-volume-control"), {}},

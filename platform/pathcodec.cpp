@@ -90,7 +90,8 @@ QByteArray encodePath(const QString &path)
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t u = path.at(i).unicode();
         char32_t cp = u;
-        if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(path.at(i + 1).unicode())) {
+        if (QChar::isHighSurrogate(u) && i + 1 < n
+            && QChar::isLowSurrogate(path.at(i + 1).unicode())) {
             cp = QChar::surrogateToUcs4(u, path.at(i + 1).unicode());
             ++i;
         } else if (u >= 0xDC80 && u <= 0xDCFF) {

@@ -114,11 +114,12 @@ void decode(Voice *voice, int deviceRate)
         SDL_AudioStream *converter = nullptr;
         std::vector<float> out;
         if (sourceRate != deviceRate) {
-            converter = SDL_NewAudioStream(AUDIO_F32SYS, 2, sourceRate, AUDIO_F32SYS, 2,
-                                           deviceRate);
-            out.resize(2 * (block * static_cast<std::size_t>(deviceRate)
-                                / static_cast<std::size_t>(sourceRate)
-                            + 256));
+            converter
+                = SDL_NewAudioStream(AUDIO_F32SYS, 2, sourceRate, AUDIO_F32SYS, 2, deviceRate);
+            out.resize(2
+                       * (block * static_cast<std::size_t>(deviceRate)
+                              / static_cast<std::size_t>(sourceRate)
+                          + 256));
         }
         const bool convert = converter != nullptr;
         bool alive = convert || sourceRate == deviceRate;
@@ -137,7 +138,8 @@ void decode(Voice *voice, int deviceRate)
                    && (bytes = SDL_AudioStreamGet(converter, out.data(),
                                                   static_cast<int>(out.size() * sizeof(float))))
                           > 0)
-                alive = push(*voice, out.data(), static_cast<std::size_t>(bytes) / 2 / sizeof(float));
+                alive
+                    = push(*voice, out.data(), static_cast<std::size_t>(bytes) / 2 / sizeof(float));
             if (got == 0)
                 break;
         }
@@ -288,10 +290,11 @@ private:
             return;
         }
         // steady_clock is CLOCK_MONOTONIC here.
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            sleepAt_.time_since_epoch())
-                            .count();
-        const timespec until{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        const auto ns
+            = std::chrono::duration_cast<std::chrono::nanoseconds>(sleepAt_.time_since_epoch())
+                  .count();
+        const timespec until{static_cast<time_t>(ns / 1000000000),
+                             static_cast<long>(ns % 1000000000)};
         while (sem_clockwait(&wake_, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
         }
     }
@@ -328,7 +331,8 @@ private:
             until.tv_nsec += std::chrono::nanoseconds(readyWait).count();
             until.tv_sec += until.tv_nsec / 1000000000;
             until.tv_nsec %= 1000000000;
-            while (sem_clockwait(&voice->readySignal, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
+            while (sem_clockwait(&voice->readySignal, CLOCK_MONOTONIC, &until) != 0
+                   && errno == EINTR) {
             }
         }
         resting_ = false;

@@ -35,9 +35,7 @@ PictureButton *button(QWidget *parent, const char *name, const QString &caption,
 
 } // namespace
 
-Form4::Form4(Module1 &module, MainWindow &main)
-    : m_module(module)
-    , m_main(main)
+Form4::Form4(Module1 &module, MainWindow &main) : m_module(module), m_main(main)
 {
     setObjectName(QStringLiteral("Form4"));
     setFont(windowFont());
@@ -82,9 +80,8 @@ Form4::Form4(Module1 &module, MainWindow &main)
     actionButton->setFocus();
 
     // The field's design text is not a change; every change from here on is.
-    connect(nameField, &QLineEdit::textChanged, this, [this](const QString &text) {
-        m_module.presetName = text;
-    });
+    connect(nameField, &QLineEdit::textChanged, this,
+            [this](const QString &text) { m_module.presetName = text; });
     connect(presetList, &QListWidget::itemSelectionChanged, this, [this] {
         const QList<QListWidgetItem *> selected = presetList->selectedItems();
         if (!selected.isEmpty())

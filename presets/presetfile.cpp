@@ -35,7 +35,8 @@ QByteArray folderOf(const QByteArray &path)
 
 bool isFolder(const QByteArray &path)
 {
-    struct stat st {};
+    struct stat st
+    {};
     return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -54,30 +55,22 @@ int errorNumber(int err, Op op, const QByteArray &path)
                    : PathNotFound;
     }
     case ENOTDIR:
-    case ELOOP:
-        return PathNotFound;
-    case ENAMETOOLONG:
-        return BadFileName;
+    case ELOOP: return PathNotFound;
+    case ENAMETOOLONG: return BadFileName;
     case EACCES:
     case EPERM:
     case EBUSY:
     case ETXTBSY:
-    case EAGAIN:
-        return PermissionDenied;
+    case EAGAIN: return PermissionDenied;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
-        return DiskFull;
-    case EIO:
-        return DeviceIoError;
+    case EFBIG: return DiskFull;
+    case EIO: return DeviceIoError;
     case EMFILE:
-    case ENFILE:
-        return TooManyFiles;
-    case ENOMEM:
-        return OutOfMemory;
+    case ENFILE: return TooManyFiles;
+    case ENOMEM: return OutOfMemory;
     case ENXIO:
-    case ENODEV:
-        return DeviceUnavailable;
+    case ENODEV: return DeviceUnavailable;
     default: // EISDIR, EROFS and whatever else the system may say
         return PathFileAccess;
     }
@@ -184,13 +177,15 @@ int writePresetFile(const QString &path, const PadPaths &paths)
     QByteArray content;
     for (const QString &p : paths) {
         const QByteArray line = platform::encodePath(p);
-        if (line.size() > kMaxLineBytes || line.contains('\n') || line.contains('\r') || line.contains('\0'))
+        if (line.size() > kMaxLineBytes || line.contains('\n') || line.contains('\r')
+            || line.contains('\0'))
             return BadRecordLength;
         content += line;
         content += "\r\n";
     }
 
-    struct stat old {};
+    struct stat old
+    {};
     const bool exists = ::stat(target.constData(), &old) == 0;
     if (exists) {
         if (!S_ISREG(old.st_mode))
@@ -218,7 +213,7 @@ int writePresetFile(const QString &path, const PadPaths &paths)
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
         temp = folder + "/.bellboard-" + QByteArray::number(::getpid()) + '-'
-            + QByteArray::number(++counter) + ".tmp";
+               + QByteArray::number(++counter) + ".tmp";
         fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && (errno != EEXIST || attempt == 100))
             return errorNumber(errno, Op::Save, target);
@@ -263,7 +258,8 @@ int readPresetFile(const QString &path, PadPaths &paths, bool *opened)
     const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errorNumber(errno, Op::Load, file);
-    struct stat st {};
+    struct stat st
+    {};
     int result = NoError;
     if (::fstat(fd, &st) != 0) {
         result = errorNumber(errno, Op::Load, file);
@@ -283,7 +279,8 @@ int deletePresetFile(const QString &path)
     QByteArray file;
     if (!osPath(path, &file))
         return BadFileName;
-    struct stat st {};
+    struct stat st
+    {};
     if (::stat(file.constData(), &st) != 0)
         return errorNumber(errno, Op::Delete, file);
     // Read-only presets are kept, as they are on a save: unlinking would not ask the file.
@@ -310,7 +307,8 @@ QStringList listPresets(const QString &folder)
         const QByteArray name(entry->d_name);
         if (!name.endsWith(".pst"))
             continue;
-        struct stat st {};
+        struct stat st
+        {};
         if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
         names.append(platform::decodePath(name.chopped(4)));

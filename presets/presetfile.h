@@ -13,15 +13,15 @@ namespace bellboard {
 // file error numbers, so a number means the same as it always has.
 enum PresetError : int {
     NoError = 0,
-    OutOfMemory = 7,       // the system refused memory for the operation
-    BadFileName = 52,      // the name cannot be a file name: it holds a NUL or is too long
-    FileNotFound = 53,     // load or delete: no file of that name
-    BadFileMode = 54,      // load: the file holds a NUL byte, so it is not a text file of paths
-    DeviceIoError = 57,    // the device failed to read or write
-    BadRecordLength = 59,  // load: a line over kMaxLineBytes; save: a path that cannot be one line
-    DiskFull = 61,         // save: no space left (or the file-size limit reached)
-    InputPastEnd = 62,     // load: the file ends before its 54th line
-    TooManyFiles = 67,     // no file descriptor left
+    OutOfMemory = 7,      // the system refused memory for the operation
+    BadFileName = 52,     // the name cannot be a file name: it holds a NUL or is too long
+    FileNotFound = 53,    // load or delete: no file of that name
+    BadFileMode = 54,     // load: the file holds a NUL byte, so it is not a text file of paths
+    DeviceIoError = 57,   // the device failed to read or write
+    BadRecordLength = 59, // load: a line over kMaxLineBytes; save: a path that cannot be one line
+    DiskFull = 61,        // save: no space left (or the file-size limit reached)
+    InputPastEnd = 62,    // load: the file ends before its 54th line
+    TooManyFiles = 67,    // no file descriptor left
     DeviceUnavailable = 68,
     PermissionDenied = 70, // locked, busy, or not permitted for this user
     PathFileAccess = 75,   // a folder, a read-only file, a read-only file system, anything else

@@ -94,7 +94,8 @@ QString source(const char *name)
 
 bool pulseServer(const QString &dir, const char *command)
 {
-    return QProcess::execute(source("scripts/test-pulse.sh"), {QString::fromLatin1(command), dir}) == 0;
+    return QProcess::execute(source("scripts/test-pulse.sh"), {QString::fromLatin1(command), dir})
+           == 0;
 }
 
 QString pactl(const QStringList &args)
@@ -137,7 +138,8 @@ struct Timeline
     std::vector<float> record(Clock::time_point from, double seconds, std::size_t *first) const
     {
         *first = frameAt(from);
-        recorder.waitUntil(*first + frames(seconds), std::chrono::milliseconds(int(seconds * 1000) + 5000));
+        recorder.waitUntil(*first + frames(seconds),
+                           std::chrono::milliseconds(int(seconds * 1000) + 5000));
         return recorder.samples(*first, *first + frames(seconds));
     }
 };
@@ -191,7 +193,8 @@ bool writeSparseWave(const QString &path, quint32 dataBytes)
 {
     const QByteArray h = test::pcmWaveHeader(36 + dataBytes, 2, 48000, 16, dataBytes);
     QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(h) == h.size() && f.resize(44 + qint64(dataBytes));
+    return f.open(QIODevice::WriteOnly) && f.write(h) == h.size()
+           && f.resize(44 + qint64(dataBytes));
 }
 
 // Children run the player as an ordinary user, as on a desktop: no real-time priority.
@@ -225,7 +228,8 @@ std::vector<pid_t> serverProcesses(const QString &socket)
 {
     std::vector<pid_t> pids;
     const QDir dir = QFileInfo(socket).dir();
-    for (const QString &name : dir.entryList({QStringLiteral("pid"), QStringLiteral("*.pid")}, QDir::Files)) {
+    for (const QString &name :
+         dir.entryList({QStringLiteral("pid"), QStringLiteral("*.pid")}, QDir::Files)) {
         QFile f(dir.filePath(name));
         if (f.open(QIODevice::ReadOnly))
             pids.push_back(static_cast<pid_t>(f.readAll().trimmed().toLong()));
@@ -245,7 +249,8 @@ double cpuSecondsOf(const std::vector<pid_t> &pids)
         // Fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
         const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 12)
-            total += double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+            total += double(fields[11].toLongLong() + fields[12].toLongLong())
+                     / double(sysconf(_SC_CLK_TCK));
     }
     return total;
 }
@@ -263,7 +268,8 @@ double cpuPercentOver(Cpu cpu, double seconds)
 // The test sink's state as the server reports it: RUNNING, IDLE or SUSPENDED.
 QString sinkState()
 {
-    const QString sinks = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")});
+    const QString sinks
+        = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")});
     for (const QString &line : sinks.split(QLatin1Char('\n')))
         if (line.section(QLatin1Char('\t'), 1, 1) == QLatin1String("bellboard_test"))
             return line.section(QLatin1Char('\t'), -1).trimmed();
@@ -381,8 +387,8 @@ std::size_t toneFrame(const float *x, std::size_t from, std::size_t to)
 
 struct LoadResult
 {
-    double gaps = NAN;   // runs of 2 ms or more of silence inside the tone
-    double lost = NAN;   // frames between the first and last heard that never reached the sink
+    double gaps = NAN; // runs of 2 ms or more of silence inside the tone
+    double lost = NAN; // frames between the first and last heard that never reached the sink
     double unheardStart = NAN; // frames before the first heard one (see bench/README.md)
 };
 
@@ -458,10 +464,9 @@ int main(int argc, char **argv)
     const QString home = dir.filePath(QStringLiteral("home"));
     QDir().mkpath(home);
     openUp(socket, home);
-    const QString serverName =
-        QRegularExpression(QStringLiteral("Server Name: ([^\\n]*)"))
-            .match(pactl({QStringLiteral("info")}))
-            .captured(1);
+    const QString serverName = QRegularExpression(QStringLiteral("Server Name: ([^\\n]*)"))
+                                   .match(pactl({QStringLiteral("info")}))
+                                   .captured(1);
 
     // The server with no program of ours connected, and no recorder.
     const std::vector<pid_t> server = serverProcesses(socket);
@@ -476,7 +481,10 @@ int main(int argc, char **argv)
     writeToneFile(click, {.channels = 2, .frequency = 1000.0, .seconds = 0.2});
     writeToneFile(a, {.channels = 2, .frequency = 600.0, .seconds = 2.0});
     // 10 ms of a 3 kHz marker first: a lost start shortens the marker.
-    writeToneFile(b, {.channels = 2, .frequency = 1500.0, .seconds = 0.3, .markerFrequency = 3000.0,
+    writeToneFile(b, {.channels = 2,
+                      .frequency = 1500.0,
+                      .seconds = 0.3,
+                      .markerFrequency = 3000.0,
                       .markerSeconds = 0.01});
     writeToneFile(longTone, {.channels = 2, .frequency = loadFrequency, .seconds = loadSeconds});
     for (const QString &f : {click, a, b, longTone})
@@ -500,10 +508,10 @@ int main(int argc, char **argv)
     // PipeWire reports no sink latency; a sound card there plays a frame one quantum after
     // the graph renders it, and while our stream plays the quantum is its request size.
     const auto engineStats = platform::audio::engineStats();
-    const Clock::duration latency =
-        pipewire ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                       double(engineStats.periodFrames) / std::max(engineStats.deviceRate, 1)))
-                 : sinkLatency();
+    const Clock::duration latency
+        = pipewire ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+              double(engineStats.periodFrames) / std::max(engineStats.deviceRate, 1)))
+                   : sinkLatency();
     std::this_thread::sleep_for(1500ms);
     const Timeline line{recorder, latency};
 
@@ -543,7 +551,8 @@ int main(int argc, char **argv)
         bool ok = false;
         const long long ns = child.readAllStandardOutput().trimmed().toLongLong(&ok);
         if (ok)
-            heldAfterStart.push_back(firstSampleAfter(line, Clock::time_point(Clock::duration(ns))));
+            heldAfterStart.push_back(
+                firstSampleAfter(line, Clock::time_point(Clock::duration(ns))));
         std::this_thread::sleep_for(300ms);
     }
 
@@ -629,8 +638,8 @@ int main(int argc, char **argv)
         int busy;
         LoadResult result;
     };
-    std::vector<LoadRow> load = {{"engine", 4, {}}, {"paplay", 4, {}}, {"engine", 8, {}},
-                                 {"paplay", 8, {}}};
+    std::vector<LoadRow> load
+        = {{"engine", 4, {}}, {"paplay", 4, {}}, {"engine", 8, {}}, {"paplay", 8, {}}};
     for (LoadRow &row : load)
         if (!quick)
             row.result = underLoad(line, self, row.how, longTone, home, row.busy);
@@ -683,12 +692,14 @@ int main(int argc, char **argv)
                     [&, v = heldAfterIdle](double m, double) {
                         return m <= startTarget && percentile(v, 1.0) <= startEach;
                     }});
-    rows.push_back({"(h'') zero-length click, after 30 s idle", zeroAfterIdle, "ms",
-                    pipewire ? "<= 40" : "reference",
-                    pipewire ? std::function<bool(double, double)>([](double m, double) { return m <= 40.0; })
-                             : std::function<bool(double, double)>()});
+    rows.push_back(
+        {"(h'') zero-length click, after 30 s idle", zeroAfterIdle, "ms",
+         pipewire ? "<= 40" : "reference",
+         pipewire ? std::function<bool(double, double)>([](double m, double) { return m <= 40.0; })
+                  : std::function<bool(double, double)>()});
     rows.push_back({"(b') first click after 1.2 s of quiet", afterPause, "ms",
-                    "<= " + limit(startTarget), [&](double m, double) { return m <= startTarget; }});
+                    "<= " + limit(startTarget),
+                    [&](double m, double) { return m <= startTarget; }});
     rows.push_back({"(c) paplay of the same file", paplay, "ms", "reference", nullptr});
     rows.push_back({"(d) cut-off: second call to new sound", cutoff, "ms",
                     "<= " + limit(cutTarget) + ", p95 <= " + limit(cutP95),
@@ -697,30 +708,47 @@ int main(int argc, char **argv)
                     [](double m, double) { return m >= 8.0; }});
     rows.push_back({"(d'') old sound after the new one began", oldAfter, "ms", "0 (one window)",
                     [](double, double p) { return p <= 2.0; }});
-    rows.push_back({"(e) peak RSS growth, 2 GB file", {rssGrowthMb}, "MB", "<= 16",
-                    [](double m, double) { return m <= 16.0; }});
-    rows.push_back({"(i) server CPU, no program connected", {serverCpuAlone}, "% core",
-                    "reference", nullptr});
-    rows.push_back({"(i') server CPU, program idle 15 s after a sound", {serverCpuIdle}, "% core",
-                    "<= (i) + 0.1", [&](double m, double) { return m <= serverCpuAlone + 0.1; }});
-    rows.push_back({"(i'') sink then: " + idleSinkState.toStdString(), {idleSinkState == QLatin1String("RUNNING") ? 0.0 : 1.0},
-                    "asleep", idleSink, [&](double m, double) {
+    rows.push_back(
+        {"(e) peak RSS growth, 2 GB file", {rssGrowthMb}, "MB", "<= 16", [](double m, double) {
+             return m <= 16.0;
+         }});
+    rows.push_back(
+        {"(i) server CPU, no program connected", {serverCpuAlone}, "% core", "reference", nullptr});
+    rows.push_back({"(i') server CPU, program idle 15 s after a sound",
+                    {serverCpuIdle},
+                    "% core",
+                    "<= (i) + 0.1",
+                    [&](double m, double) { return m <= serverCpuAlone + 0.1; }});
+    rows.push_back({"(i'') sink then: " + idleSinkState.toStdString(),
+                    {idleSinkState == QLatin1String("RUNNING") ? 0.0 : 1.0},
+                    "asleep",
+                    idleSink,
+                    [&](double m, double) {
                         return pipewire ? m == 1.0 : idleSinkState == QLatin1String("SUSPENDED");
                     }});
-    rows.push_back({"(f) our CPU then", {idleCpu}, "% core", "<= 0.5",
-                    [](double m, double) { return m <= 0.5; }});
+    rows.push_back({"(f) our CPU then", {idleCpu}, "% core", "<= 0.5", [](double m, double) {
+                        return m <= 0.5;
+                    }});
     rows.push_back({"(f') CPU while a sound plays", {playingCpu}, "% core", "reference", nullptr});
     for (std::size_t i = 0; i < load.size(); ++i) {
         const bool engine = std::string(load[i].how) == "engine";
         const std::string who = engine ? "program" : "paplay";
         const std::string busy = std::to_string(load[i].busy) + " busy";
-        rows.push_back({"(g) gaps, 12 s, " + busy + ", " + who, {load[i].result.gaps}, "count",
-                        engine ? "0, <= paplay" : "reference", engine ? loadMet(i) : std::function<bool(double, double)>()});
-        rows.push_back({"(g) lost frames, 12 s, " + busy + ", " + who, {load[i].result.lost},
-                        "frames", engine ? "0, <= paplay" : "reference",
+        rows.push_back({"(g) gaps, 12 s, " + busy + ", " + who,
+                        {load[i].result.gaps},
+                        "count",
+                        engine ? "0, <= paplay" : "reference",
+                        engine ? loadMet(i) : std::function<bool(double, double)>()});
+        rows.push_back({"(g) lost frames, 12 s, " + busy + ", " + who,
+                        {load[i].result.lost},
+                        "frames",
+                        engine ? "0, <= paplay" : "reference",
                         engine ? loadMet(i) : std::function<bool(double, double)>()});
         rows.push_back({"    start not at the monitor, " + busy + ", " + who,
-                        {load[i].result.unheardStart}, "frames", "reference", nullptr});
+                        {load[i].result.unheardStart},
+                        "frames",
+                        "reference",
+                        nullptr});
     }
     rows.push_back({"first click in a fresh process", cold, "ms", "reference", nullptr});
 
@@ -733,13 +761,14 @@ int main(int argc, char **argv)
                 ms(latency));
     std::printf("| %-46s | %6s | %9s | %9s | %-6s | %-19s | %-4s |\n", "measure", "trials",
                 "median", "p95", "unit", "target", "met");
-    std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(48, '-').c_str(), std::string(8, '-').c_str(),
-                std::string(11, '-').c_str(), std::string(11, '-').c_str(), std::string(8, '-').c_str(),
+    std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(48, '-').c_str(),
+                std::string(8, '-').c_str(), std::string(11, '-').c_str(),
+                std::string(11, '-').c_str(), std::string(8, '-').c_str(),
                 std::string(21, '-').c_str(), std::string(6, '-').c_str());
     for (const Row &row : rows) {
         if (row.values.empty() || std::isnan(row.values[0])) {
-            std::printf("| %-46s | %6s | %9s | %9s | %-6s | %-19s | %-4s |\n", row.name.c_str(), "-",
-                        "-", "-", row.unit.c_str(), row.target.c_str(), row.met ? "NO" : "");
+            std::printf("| %-46s | %6s | %9s | %9s | %-6s | %-19s | %-4s |\n", row.name.c_str(),
+                        "-", "-", "-", row.unit.c_str(), row.target.c_str(), row.met ? "NO" : "");
             continue;
         }
         const double m = percentile(row.values, 0.5);

@@ -130,7 +130,8 @@ int main(int argc, char **argv)
             all.push_back(run.allMs);
             stall.push_back(run.stallMs);
         }
-        std::printf("%-9d %10.1f ms %10.1f ms %12.1f ms\n", count, median(first), median(all), median(stall));
+        std::printf("%-9d %10.1f ms %10.1f ms %12.1f ms\n", count, median(first), median(all),
+                    median(stall));
     }
     return 0;
 }

@@ -123,8 +123,8 @@ private:
     bool waitUntil(Done done)
     {
         timedOut_ = false;
-        pa_time_event *timer =
-            pa_context_rttime_new(context_, pa_rtclock_now() + connectTimeoutUsec, onTimeout, this);
+        pa_time_event *timer = pa_context_rttime_new(
+            context_, pa_rtclock_now() + connectTimeoutUsec, onTimeout, this);
         while (!done() && !failed_.load(std::memory_order_relaxed) && !timedOut_)
             pa_threaded_mainloop_wait(loop_);
         if (timer != nullptr)
@@ -139,8 +139,8 @@ private:
         pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Bellboard");
         pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "io.github.bellboard.Bellboard");
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "production");
-        context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Bellboard",
-                                                props);
+        context_
+            = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Bellboard", props);
         if (context_ == nullptr) {
             pa_proplist_free(props);
             return false;
@@ -190,10 +190,10 @@ private:
         // Connected corked: the first play finds the stream there, and until then it keeps
         // no sink awake.
         corked_ = true;
-        if (pa_stream_connect_playback(stream_, nullptr, &attr,
-                                       static_cast<pa_stream_flags_t>(PA_STREAM_EARLY_REQUESTS
-                                                                      | PA_STREAM_START_CORKED),
-                                       nullptr, nullptr)
+        if (pa_stream_connect_playback(
+                stream_, nullptr, &attr,
+                static_cast<pa_stream_flags_t>(PA_STREAM_EARLY_REQUESTS | PA_STREAM_START_CORKED),
+                nullptr, nullptr)
                 < 0
             || !waitUntil([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }))
             return false;
@@ -336,8 +336,8 @@ private:
         api->time_free(event);
         out->retry_ = nullptr;
         if (out->ready())
-            out->fill(std::max(pa_stream_writable_size(out->stream_),
-                               out->requestFrames_ * frameBytes));
+            out->fill(
+                std::max(pa_stream_writable_size(out->stream_), out->requestFrames_ * frameBytes));
     }
 
     static void onTimeout(pa_mainloop_api *, pa_time_event *, const timeval *, void *self)

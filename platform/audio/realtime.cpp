@@ -42,9 +42,9 @@ bool askRtkit(pid_t tid)
     rlimit limit{static_cast<rlim_t>(maxTime), static_cast<rlim_t>(maxTime)};
     if (setrlimit(RLIMIT_RTTIME, &limit) != 0)
         return false;
-    const QDBusReply<void> reply =
-        rtkit.call(QStringLiteral("MakeThreadRealtime"), QVariant::fromValue(qulonglong(tid)),
-                   QVariant::fromValue(uint(std::min(wantedPriority, maxPriority))));
+    const QDBusReply<void> reply
+        = rtkit.call(QStringLiteral("MakeThreadRealtime"), QVariant::fromValue(qulonglong(tid)),
+                     QVariant::fromValue(uint(std::min(wantedPriority, maxPriority))));
     return reply.isValid();
 }
 

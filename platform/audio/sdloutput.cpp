@@ -56,8 +56,8 @@ public:
         want.freq = rate;
         want.format = AUDIO_F32SYS;
         want.channels = 2;
-        want.samples = static_cast<Uint16>(
-            std::bit_ceil(static_cast<unsigned>(rate * periodSeconds)));
+        want.samples
+            = static_cast<Uint16>(std::bit_ceil(static_cast<unsigned>(rate * periodSeconds)));
         want.callback = &SdlOutput::callback;
         want.userdata = this;
         SDL_AudioSpec have{};

@@ -24,8 +24,19 @@ struct Mixdown
 
 // Standard speaker positions, in the order that WAVE_FORMAT_EXTENSIBLE assigns them.
 enum class Speaker {
-    FrontLeft, FrontRight, FrontCenter, Lfe, BackLeft, BackRight, FrontLeftOfCenter,
-    FrontRightOfCenter, BackCenter, SideLeft, SideRight, TopCenter, Unknown
+    FrontLeft,
+    FrontRight,
+    FrontCenter,
+    Lfe,
+    BackLeft,
+    BackRight,
+    FrontLeftOfCenter,
+    FrontRightOfCenter,
+    BackCenter,
+    SideLeft,
+    SideRight,
+    TopCenter,
+    Unknown
 };
 
 // A stereo mix of `count` speakers; rows are scaled so that a signal present in every

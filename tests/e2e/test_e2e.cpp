@@ -79,7 +79,7 @@ private:
             m_x.click(dlg, {9 + 50, 74 + 8}); // the folder list; its last entry is "sounds"
             m_x.keys({"End", "Return"});
         }
-        m_x.click(dlg, {126 + 40, 74 + 8}); // the file list
+        m_x.click(dlg, {126 + 40, 74 + 8});      // the file list
         m_x.keys({"Home", QString(file.at(0))}); // type-ahead picks it among the few there
         m_x.shot(QStringLiteral("locate-chosen"));
         m_x.click(dlg, {56 + 32, 217 + 9}); // "&Select"
@@ -169,8 +169,10 @@ private slots:
         QVERIFY(m_recorder.waitUntil(from + MonitorRecorder::rate * 2, 10000ms));
         const auto heard = m_recorder.samples(from, m_recorder.position());
         const ToneSpan span = findTone(heard, 440, MonitorRecorder::rate);
-        QVERIFY2(span.seconds(MonitorRecorder::rate) > 0.8,
-                 qPrintable(QStringLiteral("440 Hz heard for %1 s").arg(span.seconds(MonitorRecorder::rate))));
+        QVERIFY2(
+            span.seconds(MonitorRecorder::rate) > 0.8,
+            qPrintable(
+                QStringLiteral("440 Hz heard for %1 s").arg(span.seconds(MonitorRecorder::rate))));
         m_x.shot(QStringLiteral("played"));
     }
 
@@ -240,7 +242,8 @@ private slots:
         // The tone ends soon after the press (xdotool's own click takes part of this) and
         // does not come back.
         QVERIFY2(tail.last < std::size_t(MonitorRecorder::rate / 4),
-                 qPrintable(QStringLiteral("660 Hz until %1 ms after Stop").arg(tail.last * 1000 / MonitorRecorder::rate)));
+                 qPrintable(QStringLiteral("660 Hz until %1 ms after Stop")
+                                .arg(tail.last * 1000 / MonitorRecorder::rate)));
         const std::size_t quiet = tail.windows ? tail.last : 0;
         QVERIFY(rms(after.data() + quiet + 480, after.size() - quiet - 480) < 0.001);
         m_x.shot(QStringLiteral("stopped"));

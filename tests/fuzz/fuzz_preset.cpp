@@ -16,10 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     case bellboard::NoError:
     case bellboard::BadFileMode:
     case bellboard::BadRecordLength:
-    case bellboard::InputPastEnd:
-        break;
-    default:
-        std::abort(); // a memory file never fails to open or read
+    case bellboard::InputPastEnd: break;
+    default: std::abort(); // a memory file never fails to open or read
     }
     for (const QString &p : paths) {
         if (p.size() > bellboard::kMaxLineBytes)

@@ -11,8 +11,7 @@
 class MemFile final
 {
 public:
-    MemFile(const std::uint8_t *data, std::size_t size)
-        : m_fd(memfd_create("fuzz", 0))
+    MemFile(const std::uint8_t *data, std::size_t size) : m_fd(memfd_create("fuzz", 0))
     {
         std::size_t done = 0;
         while (m_fd >= 0 && done < size) {

@@ -14,11 +14,7 @@ namespace {
 class FakePath final
 {
 public:
-    FakePath()
-        : m_oldPath(qgetenv("PATH"))
-    {
-        qputenv("PATH", m_dir.path().toLocal8Bit());
-    }
+    FakePath() : m_oldPath(qgetenv("PATH")) { qputenv("PATH", m_dir.path().toLocal8Bit()); }
     ~FakePath() { qputenv("PATH", m_oldPath); }
 
     QString logPath() const { return m_dir.filePath(QStringLiteral("runs.log")); }
@@ -106,7 +102,8 @@ void LauncherTest::startsProgram_data()
         << vol << QStringList{"kmix", "gnome-control-center", "pavucontrol"} << "pavucontrol";
     QTest::newRow("volume: GNOME opens its sound panel")
         << vol << QStringList{"kmix", "gnome-control-center"} << "gnome-control-center sound";
-    QTest::newRow("volume: LXQt") << vol << QStringList{"kmix", "pavucontrol-qt"} << "pavucontrol-qt";
+    QTest::newRow("volume: LXQt") << vol << QStringList{"kmix", "pavucontrol-qt"}
+                                  << "pavucontrol-qt";
     QTest::newRow("volume: KMix before Plasma's settings")
         << vol << QStringList{"systemsettings", "kmix"} << "kmix";
     QTest::newRow("volume: Plasma")
@@ -115,8 +112,9 @@ void LauncherTest::startsProgram_data()
                                   << "xfce4-mixer";
     QTest::newRow("volume: MATE") << vol << QStringList{"cinnamon-settings", "mate-volume-control"}
                                   << "mate-volume-control";
-    QTest::newRow("volume: Cinnamon") << vol << QStringList{"cinnamon-settings", "xterm", "alsamixer"}
-                                      << "cinnamon-settings sound";
+    QTest::newRow("volume: Cinnamon")
+        << vol << QStringList{"cinnamon-settings", "xterm", "alsamixer"}
+        << "cinnamon-settings sound";
     QTest::newRow("volume ignores recorders")
         << vol << QStringList{"gnome-sound-recorder", "sndrec32.exe", "mate-volume-control"}
         << "mate-volume-control";
@@ -129,14 +127,18 @@ void LauncherTest::startsProgram_data()
         << vol << QStringList{"xterm", "konsole", "x-terminal-emulator", "alsamixer"}
         << "x-terminal-emulator -e alsamixer";
     QTest::newRow("volume: GNOME Terminal")
-        << vol << QStringList{"xterm", "gnome-terminal", "alsamixer"} << "gnome-terminal -- alsamixer";
+        << vol << QStringList{"xterm", "gnome-terminal", "alsamixer"}
+        << "gnome-terminal -- alsamixer";
     QTest::newRow("volume: Konsole")
-        << vol << QStringList{"xterm", "konsole", "xfce4-terminal", "alsamixer"} << "konsole -e alsamixer";
+        << vol << QStringList{"xterm", "konsole", "xfce4-terminal", "alsamixer"}
+        << "konsole -e alsamixer";
     QTest::newRow("volume: Xfce Terminal")
-        << vol << QStringList{"xterm", "xfce4-terminal", "alsamixer"} << "xfce4-terminal -x alsamixer";
+        << vol << QStringList{"xterm", "xfce4-terminal", "alsamixer"}
+        << "xfce4-terminal -x alsamixer";
 
-    QTest::newRow("unknown name, present") << QStringLiteral("notepad.exe")
-                                           << QStringList{"notepad.exe", "pavucontrol"} << "notepad.exe";
+    QTest::newRow("unknown name, present")
+        << QStringLiteral("notepad.exe") << QStringList{"notepad.exe", "pavucontrol"}
+        << "notepad.exe";
 }
 
 void LauncherTest::startsProgram()
@@ -181,10 +183,10 @@ void LauncherTest::nothingToStart_data()
     const QString rec = QStringLiteral("sndrec32.exe");
     const QString vol = QStringLiteral("sndvol32.exe");
 
-    QTest::newRow("recorder, empty path") << rec << QStringList{} << QStringList{} << QStringList{}
-                                          << "sound recorder";
-    QTest::newRow("volume, empty path") << vol << QStringList{} << QStringList{} << QStringList{}
-                                        << "volume control (mixer)";
+    QTest::newRow("recorder, empty path")
+        << rec << QStringList{} << QStringList{} << QStringList{} << "sound recorder";
+    QTest::newRow("volume, empty path")
+        << vol << QStringList{} << QStringList{} << QStringList{} << "volume control (mixer)";
     QTest::newRow("recorder, only mixers")
         << rec << QStringList{"sndvol32.exe", "pavucontrol", "xterm", "alsamixer"} << QStringList{}
         << QStringList{} << "sound recorder";
@@ -225,9 +227,10 @@ void LauncherTest::nothingToStart()
 
     const QString message = startProgram(name);
     // Says what is missing and how to get it, in the words of a Linux desktop.
-    QVERIFY2(role.isEmpty() ? message == QStringLiteral("Could not start %1.").arg(name)
-                            : message.startsWith("No " + role + " was found.")
-                                  && message.contains("sudo apt install ") && !message.contains(name),
+    QVERIFY2(role.isEmpty()
+                 ? message == QStringLiteral("Could not start %1.").arg(name)
+                 : message.startsWith("No " + role + " was found.")
+                       && message.contains("sudo apt install ") && !message.contains(name),
              qPrintable(message));
 
     // Give anything wrongly started time to leave its trace.

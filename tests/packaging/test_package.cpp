@@ -24,7 +24,9 @@ QStringList tree(const QString &root)
         const QFileInfo f(it.next());
         out << QStringLiteral("%1 %2 %3")
                    .arg(f.filePath().mid(root.size()))
-                   .arg(f.isSymLink() ? 'l' : f.isDir() ? 'd' : 'f')
+                   .arg(f.isSymLink() ? 'l'
+                        : f.isDir()   ? 'd'
+                                      : 'f')
                    .arg(int(f.permissions()), 0, 16);
     }
     out.sort();
@@ -94,8 +96,7 @@ private slots:
         const QStringList installed = tree(m_root);
         QVERIFY(installed.size() > 20);
 
-        QVERIFY(saveBoardAs(m_x, m_main, m_caption,
-                            QStringLiteral("packaged")));
+        QVERIFY(saveBoardAs(m_x, m_main, m_caption, QStringLiteral("packaged")));
         const QString folder = m_data + "/bellboard";
         QVERIFY(until([&] { return QFileInfo::exists(folder + "/packaged.pst"); }));
         // An empty board: 54 empty lines, CR LF as always.

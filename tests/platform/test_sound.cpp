@@ -47,14 +47,15 @@ private:
         QCOMPARE(::mkfifo(QFile::encodeName(file("pipe.wav")).constData(), 0600), 0);
         QVERIFY(writeBytes(file("empty.wav"), {}));
         QVERIFY(writeBytes(file("text.wav"), "This is not a sound.\n"));
-        QVERIFY(writeBytes(file("truncated.wav"), pcmWaveHeader(36 + 4800, 1, 48000, 16, 4800).left(22)));
+        QVERIFY(writeBytes(file("truncated.wav"),
+                           pcmWaveHeader(36 + 4800, 1, 48000, 16, 4800).left(22)));
         // Sizes far past the end of the file; the few bytes that are there are silence.
-        QVERIFY(writeBytes(file("absurd.wav"),
-                           pcmWaveHeader(0xFFFFFFF0u, 2, 48000, 16, 0xFFFFFFF0u) + QByteArray(64, 0)));
-        QVERIFY(writeBytes(file("channels.wav"),
-                           pcmWaveHeader(36 + 4800, 65535, 48000, 16, 4800) + QByteArray(4800, '\x40')));
-        QVERIFY(writeBytes(file("hugerate.wav"),
-                           pcmWaveHeader(36 + 4800, 1, 0x7FFFFFFFu, 16, 4800) + QByteArray(4800, '\x40')));
+        QVERIFY(writeBytes(file("absurd.wav"), pcmWaveHeader(0xFFFFFFF0u, 2, 48000, 16, 0xFFFFFFF0u)
+                                                   + QByteArray(64, 0)));
+        QVERIFY(writeBytes(file("channels.wav"), pcmWaveHeader(36 + 4800, 65535, 48000, 16, 4800)
+                                                     + QByteArray(4800, '\x40')));
+        QVERIFY(writeBytes(file("hugerate.wav"), pcmWaveHeader(36 + 4800, 1, 0x7FFFFFFFu, 16, 4800)
+                                                     + QByteArray(4800, '\x40')));
         QVERIFY(writeBytes(file("zero.wav"), pcmWaveHeader(36, 1, 48000, 16, 0)));
         QVERIFY(writeToneFile(file("tone.aiff"), {.container = WaveContainer::Aiff}));
     }
@@ -65,9 +66,9 @@ private:
 
     void play(const QString &path)
     {
-        QCOMPARE(platform::PlaySoundA(QFile::encodeName(path).constData(), nullptr,
-                                      platform::SND_ASYNC),
-                 1);
+        QCOMPARE(
+            platform::PlaySoundA(QFile::encodeName(path).constData(), nullptr, platform::SND_ASYNC),
+            1);
     }
 
     // What the monitor heard from `from` until `seconds` later.
@@ -87,9 +88,10 @@ private:
         const std::vector<float> heard = recordFrom(start, seconds + 0.3);
         const ToneSpan span = findTone(heard, frequency, rate);
         QVERIFY2(span.windows > 0, "the tone was not heard");
-        QVERIFY2(std::abs(span.seconds(rate) - seconds) <= slack * window,
-                 qPrintable(QStringLiteral("heard %1 s of a %2 s tone")
-                                .arg(span.seconds(rate)).arg(seconds)));
+        QVERIFY2(
+            std::abs(span.seconds(rate) - seconds) <= slack * window,
+            qPrintable(
+                QStringLiteral("heard %1 s of a %2 s tone").arg(span.seconds(rate)).arg(seconds)));
         // No gaps inside. One dropout of a period (up to three 10 ms windows) may miss: a
         // shared two-core machine under load can make the server skip a block; an engine
         // that starves leaves many. Dropouts are counted properly in bench/audio.
@@ -105,7 +107,10 @@ private slots:
         QVERIFY2(recorder_.start(), "cannot record the test sink's monitor");
     }
 
-    void nullNameIsRefused() { QCOMPARE(platform::PlaySoundA(nullptr, nullptr, platform::SND_ASYNC), 0); }
+    void nullNameIsRefused()
+    {
+        QCOMPARE(platform::PlaySoundA(nullptr, nullptr, platform::SND_ASYNC), 0);
+    }
 
     void encodings_data()
     {
@@ -163,8 +168,8 @@ private slots:
     {
         QFETCH(int, channels);
         const QString path = file(QStringLiteral("ch.wav"));
-        QVERIFY(writeToneFile(path, {WaveContainer::WavEx, WaveEncoding::Pcm16, channels, 48000,
-                                     750.0, 0.3, 0.5}));
+        QVERIFY(writeToneFile(
+            path, {WaveContainer::WavEx, WaveEncoding::Pcm16, channels, 48000, 750.0, 0.3, 0.5}));
         const std::size_t start = now();
         play(path);
         const std::vector<float> heard = recordFrom(start, 0.6);
@@ -190,8 +195,8 @@ private slots:
     {
         QFETCH(int, sampleRate);
         const QString path = file(QStringLiteral("rate.wav"));
-        QVERIFY(writeToneFile(path, {WaveContainer::Wav, WaveEncoding::Pcm16, 1, sampleRate,
-                                     1200.0, 0.3, 0.5}));
+        QVERIFY(writeToneFile(
+            path, {WaveContainer::Wav, WaveEncoding::Pcm16, 1, sampleRate, 1200.0, 0.3, 0.5}));
         expectTone(path, 1200.0, 0.3);
     }
 
@@ -204,7 +209,9 @@ private slots:
         const QString a = file(QStringLiteral("a.wav"));
         const QString b = file(QStringLiteral("b.wav"));
         QVERIFY(writeToneFile(a, {.frequency = 600.0, .seconds = 1.5}));
-        QVERIFY(writeToneFile(b, {.frequency = 1500.0, .seconds = 0.1, .markerFrequency = 3000.0,
+        QVERIFY(writeToneFile(b, {.frequency = 1500.0,
+                                  .seconds = 0.1,
+                                  .markerFrequency = 3000.0,
                                   .markerSeconds = 0.02}));
         const std::size_t start = now();
         play(a);

@@ -24,9 +24,9 @@ private slots:
         QTemporaryDir dir;
         const QString tone = dir.filePath(QStringLiteral("tone.wav"));
         QVERIFY(writeToneFile(tone, {.seconds = 0.2}));
-        QCOMPARE(platform::PlaySoundA(QFile::encodeName(tone).constData(), nullptr,
-                                      platform::SND_ASYNC),
-                 1);
+        QCOMPARE(
+            platform::PlaySoundA(QFile::encodeName(tone).constData(), nullptr, platform::SND_ASYNC),
+            1);
         QTRY_VERIFY(platform::audio::engineStats().started == 1);
         QVERIFY(platform::audio::engineStats().output != nullptr);
         QCOMPARE(std::strcmp(platform::audio::engineStats().output, "sdl"), 0);

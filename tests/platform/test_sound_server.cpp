@@ -80,7 +80,10 @@ private:
             .contains(QRegularExpression(QString::fromLatin1(pattern)));
     }
     static bool corked() { return pactlShows("sink-inputs", "Corked: yes"); }
-    static bool sinkSuspended() { return pactlShows("short sinks", "bellboard_test\\t.*SUSPENDED"); }
+    static bool sinkSuspended()
+    {
+        return pactlShows("short sinks", "bellboard_test\\t.*SUSPENDED");
+    }
 
     // Stops and starts the server; the next call is heard on exactly one new device.
     void restartAndHear()
@@ -98,9 +101,10 @@ private slots:
     {
         QVERIFY(serverDir().isValid());
         tone_ = QFile::encodeName(serverDir().filePath(QStringLiteral("tone.wav")));
-        QVERIFY(writeToneFile(QString::fromLocal8Bit(tone_),
-                              {.frequency = 900.0, .seconds = 0.3, .markerFrequency = 3000.0,
-                               .markerSeconds = 0.01}));
+        QVERIFY(writeToneFile(QString::fromLocal8Bit(tone_), {.frequency = 900.0,
+                                                              .seconds = 0.3,
+                                                              .markerFrequency = 3000.0,
+                                                              .markerSeconds = 0.01}));
     }
 
     void withoutServerCallsReturnAtOnce()
@@ -121,10 +125,7 @@ private slots:
         QVERIFY(heard());
     }
 
-    void serverRestartIsSurvived()
-    {
-        restartAndHear();
-    }
+    void serverRestartIsSurvived() { restartAndHear(); }
 
     // Quiet, the engine keeps the device but stops it; that device cannot see the server go.
     void serverRestartWhileQuietIsSurvived()

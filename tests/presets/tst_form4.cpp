@@ -1,7 +1,7 @@
 // The presets dialog: its look, its list, its name field and its three buttons.
+#include "support/fakemainwindow.h"
 #include "support/files.h"
 #include "support/messages.h"
-#include "support/fakemainwindow.h"
 
 #include "app/picturebutton.h"
 #include "platform/programinfo.h"
@@ -80,7 +80,8 @@ private slots:
         QFETCH(QString, text);
         Form4 dlg(m_module, *m_main);
         QCOMPARE(dlg.size(), QSize(193, 335));
-        QVERIFY(!(dlg.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(
+            !(dlg.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         auto *w = dlg.findChild<QWidget *>(name);
         QVERIFY(w);
         QCOMPARE(w->geometry(), geometry);
@@ -102,7 +103,8 @@ private slots:
         Form4 dlg(m_module, *m_main);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Bellboard 9.8.7"));
         QCOMPARE(dlg.windowIcon().pixmap(32, 32).toImage().pixelColor(5, 5), QColor(Qt::red));
-        QCOMPARE(dlg.palette().brush(QPalette::Window).texture().cacheKey(), m_main->background.cacheKey());
+        QCOMPARE(dlg.palette().brush(QPalette::Window).texture().cacheKey(),
+                 m_main->background.cacheKey());
         for (PictureButton *b : {dlg.actionButton, dlg.deleteButton, dlg.cancelButton})
             QCOMPARE(b->picture().cacheKey(), m_main->face.cacheKey());
         QCOMPARE(dlg.modeLabel->font().family(), QStringLiteral("MS Sans Serif"));
@@ -157,10 +159,14 @@ private slots:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("load step") << "open" << "Funk";
-        QTest::newRow("caller") << "caller" << "";
-        QTest::newRow("typing") << "type" << "FunkX";
-        QTest::newRow("list click") << "click" << "Rock";
+        QTest::newRow("load step") << "open"
+                                   << "Funk";
+        QTest::newRow("caller") << "caller"
+                                << "";
+        QTest::newRow("typing") << "type"
+                                << "FunkX";
+        QTest::newRow("list click") << "click"
+                                    << "Rock";
         QTest::newRow("keyboard selection") << "keys" << QString(); // the first entry, read below
     }
     void nameFollowsField()
@@ -262,7 +268,8 @@ private slots:
             QCOMPARE(m_module.padPaths[0], QStringLiteral("/soul.wav"));
             QCOMPARE(m_module.padPaths[4], QString());
         } else {
-            QCOMPARE(readBytes(m_dir->filePath("Soul.pst")), crlfs(4) + "/four.wav\r\n" + crlfs(49));
+            QCOMPARE(readBytes(m_dir->filePath("Soul.pst")),
+                     crlfs(4) + "/four.wav\r\n" + crlfs(49));
         }
     }
 
@@ -304,7 +311,8 @@ private slots:
         // Nothing is selected now, so a second Delete does nothing.
         QTest::mouseClick(dlg.deleteButton, Qt::LeftButton);
         QCOMPARE(dlg.presetList->count(), 2);
-        QVERIFY(QFile::exists(m_dir->filePath("Jazz.pst")) && QFile::exists(m_dir->filePath("Soul.pst")));
+        QVERIFY(QFile::exists(m_dir->filePath("Jazz.pst"))
+                && QFile::exists(m_dir->filePath("Soul.pst")));
         QCOMPARE(messages.texts, QStringList());
     }
 
@@ -326,8 +334,10 @@ private slots:
     {
         QTest::addColumn<QString>("why");
         QTest::addColumn<QString>("message");
-        QTest::newRow("read-only") << "readonly" << "File Error#75";
-        QTest::newRow("already gone") << "gone" << "File Error#53";
+        QTest::newRow("read-only") << "readonly"
+                                   << "File Error#75";
+        QTest::newRow("already gone") << "gone"
+                                      << "File Error#53";
     }
     void deleteRefused()
     {
@@ -358,9 +368,12 @@ private slots:
         QTest::addColumn<bool>("loadMode");
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
-        QTest::newRow("load mode empties presetName") << true << "Jazz" << "";
-        QTest::newRow("save mode keeps the name") << false << "Jazz" << "Jazz";
-        QTest::newRow("save mode fills an empty name") << false << "" << "Untitled";
+        QTest::newRow("load mode empties presetName") << true << "Jazz"
+                                                      << "";
+        QTest::newRow("save mode keeps the name") << false << "Jazz"
+                                                  << "Jazz";
+        QTest::newRow("save mode fills an empty name") << false << ""
+                                                       << "Untitled";
     }
     void cancel()
     {
@@ -392,8 +405,10 @@ private slots:
         QTest::addColumn<QString>("focus");
         QTest::addColumn<int>("key");
         QTest::addColumn<bool>("closes");
-        QTest::newRow("Enter on the action button saves") << "Command1" << int(Qt::Key_Return) << true;
-        QTest::newRow("Enter in the name field does nothing") << "Text1" << int(Qt::Key_Return) << false;
+        QTest::newRow("Enter on the action button saves")
+            << "Command1" << int(Qt::Key_Return) << true;
+        QTest::newRow("Enter in the name field does nothing")
+            << "Text1" << int(Qt::Key_Return) << false;
         QTest::newRow("Escape does nothing") << "Command1" << int(Qt::Key_Escape) << false;
     }
     void keys()

@@ -61,11 +61,16 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("file");
-        QTest::newRow("plain") << "Party" << "Party.pst";
-        QTest::newRow("empty name") << "" << ".pst";
-        QTest::newRow("blanks kept") << " Jazz  " << " Jazz  .pst";
-        QTest::newRow("extension appended anyway") << "Rock.PST" << "Rock.PST.pst";
-        QTest::newRow("subfolder") << "sub/Gig" << "sub/Gig.pst";
+        QTest::newRow("plain") << "Party"
+                               << "Party.pst";
+        QTest::newRow("empty name") << ""
+                                    << ".pst";
+        QTest::newRow("blanks kept") << " Jazz  "
+                                     << " Jazz  .pst";
+        QTest::newRow("extension appended anyway") << "Rock.PST"
+                                                   << "Rock.PST.pst";
+        QTest::newRow("subfolder") << "sub/Gig"
+                                   << "sub/Gig.pst";
     }
     void pathJoin()
     {
@@ -85,7 +90,9 @@ private slots:
         QTest::newRow("pad 53 only") << (QStringList() << QStringList(53, QString()) << "/z.wav")
                                      << crlfs(53) + "/z.wav\r\n";
         QTest::newRow("UTF-8 name") << QStringList{QStringLiteral("/snd/Glöckchen.wav")}
-                                    << QByteArray("/snd/Gl\xc3\xb6""ckchen.wav\r\n") + crlfs(53);
+                                    << QByteArray("/snd/Gl\xc3\xb6"
+                                                  "ckchen.wav\r\n")
+                                           + crlfs(53);
         QTest::newRow("non-UTF-8 bytes kept") << QStringList{nonUtf8("/snd/caf\xe9.wav")}
                                               << QByteArray("/snd/caf\xe9.wav\r\n") + crlfs(53);
     }
@@ -104,7 +111,8 @@ private slots:
         QTest::newRow("blanks") << QStringList{"C:\\My Sounds\\door bell .wav", " lead.wav"};
         QTest::newRow("commas") << QStringList{"/a,b/c,d.wav", ",", "x,,y.wav"};
         QTest::newRow("quotes") << QStringList{"\"/q\".wav", "it's.wav", "\"\""};
-        QTest::newRow("non-UTF-8 bytes") << QStringList{nonUtf8("/x/\xff\xfe.wav"), nonUtf8("/x/\xe9t\xe9.wav")};
+        QTest::newRow("non-UTF-8 bytes")
+            << QStringList{nonUtf8("/x/\xff\xfe.wav"), nonUtf8("/x/\xe9t\xe9.wav")};
         QTest::newRow("every pad") << QStringList(54, QStringLiteral("/snd/all.wav"));
         QTest::newRow("longest line") << QStringList{QString(kMaxLineBytes, QLatin1Char('p'))};
     }
@@ -143,24 +151,26 @@ private slots:
         QTest::newRow("10 lines: 62") << lines10 << int(InputPastEnd) << first10;
         QTest::newRow("empty file: 62") << QByteArray() << int(InputPastEnd) << QStringList();
         QTest::newRow("LF only") << lf54 << int(NoError) << QStringList{"/a.wav", "", "/c.wav"};
-        QTest::newRow("CR LF and LF mixed")
-            << QByteArray("/a.wav\n/b.wav\r\n") + crlfs(52) << int(NoError) << QStringList{"/a.wav", "/b.wav"};
-        QTest::newRow("54th line without line end")
-            << crlfs(53) + "/last.wav" << int(NoError) << (QStringList(53, QString()) << "/last.wav");
+        QTest::newRow("CR LF and LF mixed") << QByteArray("/a.wav\n/b.wav\r\n") + crlfs(52)
+                                            << int(NoError) << QStringList{"/a.wav", "/b.wav"};
+        QTest::newRow("54th line without line end") << crlfs(53) + "/last.wav" << int(NoError)
+                                                    << (QStringList(53, QString()) << "/last.wav");
         QTest::newRow("10th line without line end: still 62")
             << lines10.chopped(2) << int(InputPastEnd) << first10;
         QTest::newRow("CR alone ends a line")
-            << QByteArray("/a.wav\r/b.wav\r") + QByteArray(52, '\r') << int(NoError) << QStringList{"/a.wav", "/b.wav"};
-        QTest::newRow("CR alone, short: 62")
-            << QByteArray("/a.wav\r/b.wav\r") << int(InputPastEnd) << QStringList{"/a.wav", "/b.wav"};
+            << QByteArray("/a.wav\r/b.wav\r") + QByteArray(52, '\r') << int(NoError)
+            << QStringList{"/a.wav", "/b.wav"};
+        QTest::newRow("CR alone, short: 62") << QByteArray("/a.wav\r/b.wav\r") << int(InputPastEnd)
+                                             << QStringList{"/a.wav", "/b.wav"};
         QTest::newRow("CR, LF and CR LF mixed, an LF right after a CR is one line end")
             << QByteArray("/a.wav\r\r\n/c.wav\n\r/e.wav\r\n") + crlfs(49) << int(NoError)
             << QStringList{"/a.wav", "", "/c.wav", "", "/e.wav"};
         QTest::newRow("line over 64 KiB: 59, earlier lines kept")
-            << QByteArray("/a.wav\r\n/b.wav\r\n") + QByteArray(kMaxLineBytes + 1, 'x') + "\r\n" + crlfs(51)
+            << QByteArray("/a.wav\r\n/b.wav\r\n") + QByteArray(kMaxLineBytes + 1, 'x') + "\r\n"
+                   + crlfs(51)
             << int(BadRecordLength) << QStringList{"/a.wav", "/b.wav"};
-        QTest::newRow("endless line: 59") << QByteArray(4 * kMaxLineBytes, 'x') << int(BadRecordLength)
-                                          << QStringList();
+        QTest::newRow("endless line: 59")
+            << QByteArray(4 * kMaxLineBytes, 'x') << int(BadRecordLength) << QStringList();
         QTest::newRow("binary: 54") << QByteArray("RIFF\x24\x08\0\0WAVEfmt \x10\0\0\0", 20)
                                     << int(BadFileMode) << QStringList();
         QTest::newRow("long garbage after line 54 is not read")
@@ -184,12 +194,16 @@ private slots:
         QTest::addColumn<int>("loadError");
         QTest::addColumn<int>("saveError");
         QTest::newRow("no such preset") << "Nope" << int(FileNotFound) << int(NoError);
-        QTest::newRow("missing subfolder") << "nosuch/Gig" << int(PathNotFound) << int(PathNotFound);
-        QTest::newRow("a file on the path") << "plain.txt/Gig" << int(PathNotFound) << int(PathNotFound);
+        QTest::newRow("missing subfolder")
+            << "nosuch/Gig" << int(PathNotFound) << int(PathNotFound);
+        QTest::newRow("a file on the path")
+            << "plain.txt/Gig" << int(PathNotFound) << int(PathNotFound);
         QTest::newRow("a folder") << "Folder" << int(PathFileAccess) << int(PathFileAccess);
         QTest::newRow("a FIFO") << "Pipe" << int(PathFileAccess) << int(PathFileAccess);
-        QTest::newRow("embedded NUL") << QString("Bad") + QChar(0) + "name" << int(BadFileName) << int(BadFileName);
-        QTest::newRow("name too long") << QString(300, QLatin1Char('n')) << int(BadFileName) << int(BadFileName);
+        QTest::newRow("embedded NUL")
+            << QString("Bad") + QChar(0) + "name" << int(BadFileName) << int(BadFileName);
+        QTest::newRow("name too long")
+            << QString(300, QLatin1Char('n')) << int(BadFileName) << int(BadFileName);
     }
     void refused()
     {
@@ -232,7 +246,8 @@ private slots:
         QFETCH(QString, path);
         const QByteArray old = "/old.wav\r\n" + crlfs(53);
         QVERIFY(writeBytes(m_dir->filePath("Keep.pst"), old));
-        QCOMPARE(writePresetFile(presetPath("Keep"), board({"/fine.wav", path})), int(BadRecordLength));
+        QCOMPARE(writePresetFile(presetPath("Keep"), board({"/fine.wav", path})),
+                 int(BadRecordLength));
         QCOMPARE(readBytes(m_dir->filePath("Keep.pst")), old);
         QCOMPARE(entries(m_dir->path()), QStringList{"Keep.pst"});
     }
@@ -247,7 +262,8 @@ private slots:
         QCOMPARE(writePresetFile(presetPath("Link"), board({"/new.wav"})), int(NoError));
         QVERIFY(QFileInfo(m_dir->filePath("Link.pst")).isSymLink());
         QCOMPARE(readBytes(m_dir->filePath("Gig.pst")), "/new.wav\r\n" + crlfs(53));
-        struct stat st {};
+        struct stat st
+        {};
         QCOMPARE(::stat(QFile::encodeName(m_dir->filePath("Gig.pst")).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0640));
         QCOMPARE(entries(m_dir->path()), (QStringList{"Gig.pst", "Link.pst"}));
@@ -259,7 +275,8 @@ private slots:
         const QByteArray old = "/keep.wav\r\n" + crlfs(53);
         const QString file = m_dir->filePath("Old.pst");
         QVERIFY(writeBytes(file, old));
-        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
 
         QCOMPARE(writePresetFile(presetPath("Old"), board({"/new.wav"})), int(PathFileAccess));
         QCOMPARE(deletePresetFile(presetPath("Old")), int(PathFileAccess));
@@ -334,11 +351,14 @@ private slots:
         QTest::addColumn<QStringList>("listed"); // in any order
         QTest::newRow("no presets") << QStringList{"notes.txt"} << QStringList();
         QTest::newRow("suffix exact, case included")
-            << QStringList{"Jazz.pst", "Rock.pst", "notes.txt", "Loud.PST", "Soft.Pst", "a.pst.bak", "pst"}
+            << QStringList{"Jazz.pst", "Rock.pst",  "notes.txt", "Loud.PST",
+                           "Soft.Pst", "a.pst.bak", "pst"}
             << QStringList{"Jazz", "Rock"};
         QTest::newRow("the empty name and blanks")
-            << QStringList{".pst", " Spaced .pst", "x.pst.pst"} << QStringList{"", " Spaced ", "x.pst"};
-        QTest::newRow("folders are not files") << QStringList{"Folder.pst/", "Gig.pst"} << QStringList{"Gig"};
+            << QStringList{".pst", " Spaced .pst", "x.pst.pst"}
+            << QStringList{"", " Spaced ", "x.pst"};
+        QTest::newRow("folders are not files")
+            << QStringList{"Folder.pst/", "Gig.pst"} << QStringList{"Gig"};
     }
     void list()
     {
@@ -397,12 +417,12 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::addColumn<QStringList>("left");
         QTest::newRow("deleted") << "Jazz" << int(NoError) << QStringList{"Folder.pst", "Rock.pst"};
-        QTest::newRow("already gone") << "Blues" << int(FileNotFound)
-                                      << QStringList{"Folder.pst", "Jazz.pst", "Rock.pst"};
+        QTest::newRow("already gone")
+            << "Blues" << int(FileNotFound) << QStringList{"Folder.pst", "Jazz.pst", "Rock.pst"};
         QTest::newRow("a folder") << "Folder" << int(PathFileAccess)
                                   << QStringList{"Folder.pst", "Jazz.pst", "Rock.pst"};
-        QTest::newRow("missing subfolder") << "no/Jazz" << int(PathNotFound)
-                                           << QStringList{"Folder.pst", "Jazz.pst", "Rock.pst"};
+        QTest::newRow("missing subfolder")
+            << "no/Jazz" << int(PathNotFound) << QStringList{"Folder.pst", "Jazz.pst", "Rock.pst"};
     }
     void remove()
     {

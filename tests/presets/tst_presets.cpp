@@ -1,7 +1,7 @@
 // savePreset, loadPreset and refreshPads against the pad controls of a main window.
+#include "support/fakemainwindow.h"
 #include "support/files.h"
 #include "support/messages.h"
-#include "support/fakemainwindow.h"
 
 #include "platform/programinfo.h"
 #include "presets/presetfile.h"
@@ -27,7 +27,8 @@ QString ruleBroken(const Module1 &m, const FakeMainWindow &w)
         const QString caption = p.isEmpty() ? QStringLiteral("...") : QStringLiteral(">");
         if (w.Label1(i)->text() != padLabel(p) || w.wave(i)->text() != caption)
             return QStringLiteral("pad %1: label '%2', caption '%3', path '%4'")
-                .arg(i).arg(w.Label1(i)->text(), w.wave(i)->text(), p);
+                .arg(i)
+                .arg(w.Label1(i)->text(), w.wave(i)->text(), p);
     }
     return QString();
 }
@@ -54,19 +55,43 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("unassigned") << "" << "" << "...";
-        QTest::newRow("Door Bell") << "C:\\Sounds\\Door Bell.wav" << "Door Bell" << ">";
-        QTest::newRow("Ring") << "D:\\Ring.WAV" << "Ring" << ">";
-        QTest::newRow("double separator") << "C:\\\\door.wav" << "door" << ">";
-        QTest::newRow("four-character component") << "C:\\Sounds\\.wav" << "" << ">";
-        QTest::newRow("no separator") << "Chime.wav" << "Chime" << ">";
-        QTest::newRow("component shorter than four") << "C:\\Sounds\\ab" << "" << ">";
-        QTest::newRow("ends with separator") << "C:\\Sounds\\" << "" << ">";
-        QTest::newRow("Linux path") << "/home/sam/snd/gong.wav" << "gong" << ">";
-        QTest::newRow("mixed separators") << "C:\\a/b\\Horn.wav" << "Horn" << ">";
-        QTest::newRow("extension not checked") << "/x/Buzzer.mp3" << "Buzzer" << ">";
+        QTest::newRow("unassigned") << ""
+                                    << ""
+                                    << "...";
+        QTest::newRow("Door Bell") << "C:\\Sounds\\Door Bell.wav"
+                                   << "Door Bell"
+                                   << ">";
+        QTest::newRow("Ring") << "D:\\Ring.WAV"
+                              << "Ring"
+                              << ">";
+        QTest::newRow("double separator") << "C:\\\\door.wav"
+                                          << "door"
+                                          << ">";
+        QTest::newRow("four-character component") << "C:\\Sounds\\.wav"
+                                                  << ""
+                                                  << ">";
+        QTest::newRow("no separator") << "Chime.wav"
+                                      << "Chime"
+                                      << ">";
+        QTest::newRow("component shorter than four") << "C:\\Sounds\\ab"
+                                                     << ""
+                                                     << ">";
+        QTest::newRow("ends with separator") << "C:\\Sounds\\"
+                                             << ""
+                                             << ">";
+        QTest::newRow("Linux path") << "/home/sam/snd/gong.wav"
+                                    << "gong"
+                                    << ">";
+        QTest::newRow("mixed separators") << "C:\\a/b\\Horn.wav"
+                                          << "Horn"
+                                          << ">";
+        QTest::newRow("extension not checked") << "/x/Buzzer.mp3"
+                                               << "Buzzer"
+                                               << ">";
         // As the locate dialog labels it too.
-        QTest::newRow("file name holding a backslash") << "/snd/crowd\\cheer.wav" << "cheer" << ">";
+        QTest::newRow("file name holding a backslash") << "/snd/crowd\\cheer.wav"
+                                                       << "cheer"
+                                                       << ">";
     }
     void labels()
     {
@@ -125,7 +150,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes"); // null: no file at all
         QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<int>("assigned");     // pads 0..assigned-1 hold /p<i>.wav; -1: kept
+        QTest::addColumn<int>("assigned"); // pads 0..assigned-1 hold /p<i>.wav; -1: kept
         QByteArray sixty;
         for (int i = 0; i < 60; ++i)
             sixty += "/p" + QByteArray::number(i) + ".wav\r\n";
@@ -137,7 +162,8 @@ private slots:
             << QByteArray("") << QStringList{"File Error#62"} << 0;
         QTest::newRow("10 lines") << ten << QStringList{"File Error#62"} << 10;
         QTest::newRow("binary after line 3")
-            << QByteArray("/p0.wav\r\n/p1.wav\r\n/p2.wav\r\nRIFF\0\0", 32) << QStringList{"File Error#54"} << 3;
+            << QByteArray("/p0.wav\r\n/p1.wav\r\n/p2.wav\r\nRIFF\0\0", 32)
+            << QStringList{"File Error#54"} << 3;
     }
     void load()
     {
@@ -155,7 +181,7 @@ private slots:
         QCOMPARE(catcher.texts, messages);
         QCOMPARE(catcher.malformed, QStringList());
         for (int i = 0; i < kPadCount; ++i) {
-            const QString expected = assigned < 0 ? QStringLiteral("/before.wav")
+            const QString expected = assigned < 0   ? QStringLiteral("/before.wav")
                                      : i < assigned ? QStringLiteral("/p%1.wav").arg(i)
                                                     : QString();
             QCOMPARE(m_module.padPaths[i], expected);
@@ -168,7 +194,8 @@ private slots:
     {
         const QByteArray old = "/old.wav\r\n" + crlfs(53);
         QVERIFY(writeBytes(m_dir->filePath("Old.pst"), old));
-        QVERIFY(QFile::setPermissions(m_dir->filePath("Old.pst"), QFile::ReadOwner | QFile::ReadOther));
+        QVERIFY(
+            QFile::setPermissions(m_dir->filePath("Old.pst"), QFile::ReadOwner | QFile::ReadOther));
         m_module.padPaths[3] = QStringLiteral("/three.wav");
         m_main->labels[7]->setText(QStringLiteral("stale"));
 

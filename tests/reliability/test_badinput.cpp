@@ -149,10 +149,10 @@ private slots:
         QTest::newRow("an absurd sample rate") << Setup([](const QString &d) {
             return write(d + "/rate.wav", waveHeader(2, 4000000000u, 4000, 4000));
         });
-        QTest::newRow("a text file renamed .wav") << Setup([](const QString &d) {
-            return write(d + "/notes.wav", "Remember to buy milk.\n");
-        });
-        QTest::newRow("a file that is gone") << Setup([](const QString &d) { return d + "/gone.wav"; });
+        QTest::newRow("a text file renamed .wav") << Setup(
+            [](const QString &d) { return write(d + "/notes.wav", "Remember to buy milk.\n"); });
+        QTest::newRow("a file that is gone")
+            << Setup([](const QString &d) { return d + "/gone.wav"; });
     }
 
     // The pad is clicked like any other: nothing plays, the window answers at once, and the
@@ -173,7 +173,8 @@ private slots:
         const qint64 clickMs = click.elapsed();
         const qint64 answer = answerMs();
         QVERIFY2(clickMs < 1000, qPrintable(QStringLiteral("the click took %1 ms").arg(clickMs)));
-        QVERIFY2(answer >= 0 && answer < 1000, qPrintable(QStringLiteral("answered after %1 ms").arg(answer)));
+        QVERIFY2(answer >= 0 && answer < 1000,
+                 qPrintable(QStringLiteral("answered after %1 ms").arg(answer)));
         QCOMPARE(b.module.padPaths[0], bad);
         QCOMPARE(b.form.Label1(0)->text(), padLabel(bad));
 
@@ -188,10 +189,10 @@ private slots:
     void badPresets_data()
     {
         QTest::addColumn<bool>("save");
-        QTest::addColumn<Setup>("setup");      // makes the preset; returns its name
-        QTest::addColumn<QString>("message");  // the box shown, or empty
-        QTest::addColumn<int>("assigned");     // pads assigned afterwards
-        QTest::addColumn<bool>("unchanged");   // the file keeps its bytes
+        QTest::addColumn<Setup>("setup");     // makes the preset; returns its name
+        QTest::addColumn<QString>("message"); // the box shown, or empty
+        QTest::addColumn<int>("assigned");    // pads assigned afterwards
+        QTest::addColumn<bool>("unchanged");  // the file keeps its bytes
 
         auto file = [](const QString &name, const QByteArray &bytes) {
             return Setup([name, bytes](const QString &d) {
@@ -212,32 +213,39 @@ private slots:
                 c = char(rng.bounded(256));
             return b;
         }()) << "File Error#54" << -1 << true;
-        QTest::newRow("load: NUL bytes") << false << file("nul", QByteArray("/a.wav\r\n/b\0c.wav\r\n", 19))
-                                         << "File Error#54" << 1 << true;
-        QTest::newRow("load: 10,000 lines") << false << file("many", lines(10000, "\r\n")) << "" << 54 << true;
+        QTest::newRow("load: NUL bytes")
+            << false << file("nul", QByteArray("/a.wav\r\n/b\0c.wav\r\n", 19)) << "File Error#54"
+            << 1 << true;
+        QTest::newRow("load: 10,000 lines")
+            << false << file("many", lines(10000, "\r\n")) << "" << 54 << true;
         QTest::newRow("load: CR only") << false << file("cr", lines(54, "\r")) << "" << 54 << true;
         QTest::newRow("load: LF only") << false << file("lf", lines(54, "\n")) << "" << 54 << true;
-        QTest::newRow("load: mixed line ends") << false
-            << file("mixed", lines(18, "\r\n") + lines(18, "\n") + lines(18, "\r")) << "" << 54 << true;
-        QTest::newRow("load: non-UTF-8 bytes") << false
-            << file("latin", QByteArray("/snd/caf\xe9.wav\r\n") + lines(53, "\r\n")) << "" << 54 << true;
+        QTest::newRow("load: mixed line ends")
+            << false << file("mixed", lines(18, "\r\n") + lines(18, "\n") + lines(18, "\r")) << ""
+            << 54 << true;
+        QTest::newRow("load: non-UTF-8 bytes")
+            << false << file("latin", QByteArray("/snd/caf\xe9.wav\r\n") + lines(53, "\r\n")) << ""
+            << 54 << true;
         QTest::newRow("load: a folder") << false << Setup([](const QString &d) {
             QDir(d).mkpath("Folder.pst");
             return QStringLiteral("Folder");
         }) << "File Error#75" << 3 << true;
-        QTest::newRow("load: a missing subfolder") << false
-            << Setup([](const QString &) { return QStringLiteral("nosuch/Gig"); }) << "File Error#76" << 3 << true;
+        QTest::newRow("load: a missing subfolder")
+            << false << Setup([](const QString &) { return QStringLiteral("nosuch/Gig"); })
+            << "File Error#76" << 3 << true;
         QTest::newRow("save: over a folder") << true << Setup([](const QString &d) {
             QDir(d).mkpath("Folder.pst");
             return QStringLiteral("Folder");
         }) << "File Error#75" << 3 << true;
         QTest::newRow("save: over a read-only preset") << true << Setup([](const QString &d) {
             write(d + "/Locked.pst", lines(54, "\r\n"));
-            QFile::setPermissions(d + "/Locked.pst", QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+            QFile::setPermissions(d + "/Locked.pst",
+                                  QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
             return QStringLiteral("Locked");
         }) << "File Error#75" << 3 << true;
-        QTest::newRow("save: into a missing subfolder") << true
-            << Setup([](const QString &) { return QStringLiteral("nosuch/Gig"); }) << "File Error#76" << 3 << true;
+        QTest::newRow("save: into a missing subfolder")
+            << true << Setup([](const QString &) { return QStringLiteral("nosuch/Gig"); })
+            << "File Error#76" << 3 << true;
     }
 
     void badPresets()

@@ -36,9 +36,14 @@ bool MonitorRecorder::start(std::chrono::milliseconds timeout)
     const QByteArray latency = "--latency-msec=" + QByteArray::number(latencyMs_);
     // Two channels, mixed here: servers differ in how they mix down (PipeWire scales L+R
     // by 0.707, not 0.5).
-    const char *argv[] = {"parec",        device.constData(), "--format=float32le",
-                          "--rate=48000", "--channels=2",     latency.constData(),
-                          "--raw",        nullptr};
+    const char *argv[] = {"parec",
+                          device.constData(),
+                          "--format=float32le",
+                          "--rate=48000",
+                          "--channels=2",
+                          latency.constData(),
+                          "--raw",
+                          nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
@@ -164,8 +169,9 @@ MonitorRecorder::Clock::time_point MonitorRecorder::sinkTimeOf(std::size_t frame
             continue;
         if (end > frame + 3 * rate)
             break;
-        best = std::min(best, when - std::chrono::duration_cast<Clock::duration>(
-                                         std::chrono::duration<double>(double(end - frame) / rate)));
+        best = std::min(best, when
+                                  - std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(double(end - frame) / rate)));
     }
     return best;
 }

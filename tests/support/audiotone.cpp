@@ -67,7 +67,8 @@ bool writeToneFile(const QString &path, const ToneSpec &tone)
         for (sf_count_t i = 0; i < n; ++i) {
             const double t = static_cast<double>(done + i) / tone.rate;
             const double f = t < tone.markerSeconds ? tone.markerFrequency : tone.frequency;
-            const auto v = static_cast<float>(tone.amplitude * std::sin(2.0 * std::numbers::pi * f * t));
+            const auto v
+                = static_cast<float>(tone.amplitude * std::sin(2.0 * std::numbers::pi * f * t));
             for (int c = 0; c < tone.channels; ++c)
                 block[static_cast<size_t>(i * tone.channels + c)] = v;
         }

@@ -12,8 +12,20 @@ namespace bellboard::test {
 enum class WaveContainer { Wav, WavEx, Rifx, Rf64, Wave64, Aiff };
 
 enum class WaveEncoding {
-    PcmU8, Pcm16, Pcm24, Pcm32, Float, Double, ULaw, ALaw, ImaAdpcm, MsAdpcm, Gsm610, G721,
-    NmsAdpcm, Mp3
+    PcmU8,
+    Pcm16,
+    Pcm24,
+    Pcm32,
+    Float,
+    Double,
+    ULaw,
+    ALaw,
+    ImaAdpcm,
+    MsAdpcm,
+    Gsm610,
+    G721,
+    NmsAdpcm,
+    Mp3
 };
 
 struct ToneSpec
@@ -37,6 +49,5 @@ QByteArray pcmWaveHeader(quint32 riffSize, quint16 channels, quint32 sampleRate,
 
 // Writes the tone; false when libsndfile cannot write that container, encoding and shape.
 bool writeToneFile(const QString &path, const ToneSpec &tone);
-
 
 } // namespace bellboard::test

@@ -18,9 +18,14 @@ inline QString unmarkedSide(QWidget *control)
     const QImage on = control->grab().toImage();
     const int w = on.width();
     const int h = on.height();
-    const struct { const char *name; int x, y, dx, dy, steps; } sides[] = {
-        {"left", 0, h / 2, 1, 0, w / 4},       {"right", w - 1, h / 2, -1, 0, w / 4},
-        {"top", w / 2, 0, 0, 1, h / 4},        {"bottom", w / 2, h - 1, 0, -1, h / 4}};
+    const struct
+    {
+        const char *name;
+        int x, y, dx, dy, steps;
+    } sides[] = {{"left", 0, h / 2, 1, 0, w / 4},
+                 {"right", w - 1, h / 2, -1, 0, w / 4},
+                 {"top", w / 2, 0, 0, 1, h / 4},
+                 {"bottom", w / 2, h - 1, 0, -1, h / 4}};
     for (const auto &side : sides) {
         bool marked = false;
         for (int k = 0; k < side.steps && !marked; ++k) {

@@ -21,8 +21,9 @@ public:
             if (!box || !box->isVisible())
                 return;
             texts.append(box->text());
-            if (box->windowTitle() != QLatin1String("bellboard") || box->icon() != QMessageBox::NoIcon
-                || box->buttons().size() != 1 || box->standardButtons() != QMessageBox::Ok)
+            if (box->windowTitle() != QLatin1String("bellboard")
+                || box->icon() != QMessageBox::NoIcon || box->buttons().size() != 1
+                || box->standardButtons() != QMessageBox::Ok)
                 malformed.append(box->text());
             box->button(QMessageBox::Ok)->click();
         });

@@ -34,8 +34,7 @@ inline void whenModal(std::function<void(QWidget *)> act, bool popup = false)
 class EachModal final
 {
 public:
-    explicit EachModal(std::function<void(QWidget *)> act)
-        : m_act(std::move(act))
+    explicit EachModal(std::function<void(QWidget *)> act) : m_act(std::move(act))
     {
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {

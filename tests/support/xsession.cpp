@@ -71,8 +71,8 @@ QString XSession::xdo(const QStringList &args)
 
 QStringList XSession::windows(const QString &title)
 {
-    const QString out = xdo({"search", "--onlyvisible", "--name",
-                             "^" + QRegularExpression::escape(title) + "$"});
+    const QString out
+        = xdo({"search", "--onlyvisible", "--name", "^" + QRegularExpression::escape(title) + "$"});
     return out.isEmpty() ? QStringList() : out.split(QLatin1Char('\n'));
 }
 

@@ -101,9 +101,9 @@ void Form2::fitHeading()
     const bool wrap = wanted > box.width();
     m_heading->setWordWrap(wrap);
     const int flags = wrap ? Qt::TextWordWrap : Qt::TextSingleLine;
-    const int textHeight =
-        metrics.boundingRect(QRect(0, 0, box.width() - margins, 10000), flags, m_heading->text())
-            .height();
+    const int textHeight
+        = metrics.boundingRect(QRect(0, 0, box.width() - margins, 10000), flags, m_heading->text())
+              .height();
     box.setHeight(std::min(std::max(box.height(), textHeight + margins), kOk.top() - box.top()));
     m_heading->setGeometry(box);
 }

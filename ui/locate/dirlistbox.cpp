@@ -33,7 +33,8 @@ DirListBox::DirListBox(QWidget *parent)
     header()->setStretchLastSection(false);
     header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     setItemDelegate(new ClippedNameDelegate(this));
-    connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) { open(item); });
+    connect(this, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem *item) { open(item); });
     connect(&m_lister, &platform::FolderLister::namesArrived, this, &DirListBox::addSubfolders);
     connect(&m_lister, &platform::FolderLister::finished, this, &DirListBox::listed);
     // Listing starts on the next turn of the event loop, so a path set twice in a row

@@ -73,7 +73,8 @@ void FileListBox::setPath(const QString &folder)
 QString FileListBox::fileName() const
 {
     const QModelIndexList selected = selectionModel()->selectedIndexes();
-    return selected.isEmpty() ? QString() : m_model.data(selected.first(), Qt::DisplayRole).toString();
+    return selected.isEmpty() ? QString()
+                              : m_model.data(selected.first(), Qt::DisplayRole).toString();
 }
 
 QString FileListBox::message() const

@@ -40,16 +40,15 @@ void place(QWidget *w, int left, int top, int width, int height)
 } // namespace
 
 Form3::Form3(Module1 &module, MainWindow &main)
-    : m_module(module)
-    , m_main(main)
-    , m_driveLabel(boxLabel(QStringLiteral("Drive:"), QStringLiteral("Label2"), this))
-    , m_driveList(new DriveListBox(this))
-    , m_folderLabel(boxLabel(QStringLiteral("Directory:"), QStringLiteral("Label3"), this))
-    , m_folderList(new DirListBox(this))
-    , m_fileLabel(boxLabel(QStringLiteral("Filename:"), QStringLiteral("Label1"), this))
-    , m_fileList(new FileListBox(QStringLiteral(".wav"), this))
-    , m_selectButton(new PictureButton(QStringLiteral("&Select"), this))
-    , m_cancelButton(new PictureButton(QStringLiteral("&Cancel"), this))
+    : m_module(module), m_main(main),
+      m_driveLabel(boxLabel(QStringLiteral("Drive:"), QStringLiteral("Label2"), this)),
+      m_driveList(new DriveListBox(this)),
+      m_folderLabel(boxLabel(QStringLiteral("Directory:"), QStringLiteral("Label3"), this)),
+      m_folderList(new DirListBox(this)),
+      m_fileLabel(boxLabel(QStringLiteral("Filename:"), QStringLiteral("Label1"), this)),
+      m_fileList(new FileListBox(QStringLiteral(".wav"), this)),
+      m_selectButton(new PictureButton(QStringLiteral("&Select"), this)),
+      m_cancelButton(new PictureButton(QStringLiteral("&Cancel"), this))
 {
     setObjectName(QStringLiteral("Form3"));
     setFont(windowFont());

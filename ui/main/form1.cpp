@@ -62,8 +62,8 @@ PictureButton *toolButton(QWidget *parent, const char *name, const QString &capt
 Form1::Form1(Module1 &module, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                           | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                          | Qt::WindowCloseButtonHint)
-    , m_module(module)
+                          | Qt::WindowCloseButtonHint),
+      m_module(module)
 {
     buildLayout();
     load();
@@ -356,7 +356,8 @@ void Form1::marqueeTick()
     if (m.marqueeStage == 3) {
         if (m.presetName.isEmpty())
             m.presetName = QStringLiteral("Untitled");
-        m.marqueeText = QStringLiteral("Preset is: ") + m.presetName + QString(29, QLatin1Char(' '));
+        m.marqueeText
+            = QStringLiteral("Preset is: ") + m.presetName + QString(29, QLatin1Char(' '));
         m.marqueeStage = 0;
     }
     showWholeMessage();
@@ -397,8 +398,8 @@ void Form1::aboutClick()
 void Form1::stopClick()
 {
     // Joined as is: a program folder at a root gives two separators in a row.
-    const QString path = platform::programFolder() + platform::pathSeparator()
-                         + QStringLiteral("stop.wav");
+    const QString path
+        = platform::programFolder() + platform::pathSeparator() + QStringLiteral("stop.wav");
     const QByteArray bytes = platform::encodePath(path);
     m_module.PlaySoundA(bytes.constData(), nullptr, platform::SND_ASYNC);
 }

@@ -4,9 +4,7 @@
 
 namespace bellboard {
 
-MarqueeLabel::MarqueeLabel(QWidget *parent)
-    : QLabel(parent)
-{}
+MarqueeLabel::MarqueeLabel(QWidget *parent) : QLabel(parent) {}
 
 void MarqueeLabel::paintEvent(QPaintEvent *)
 {

@@ -111,10 +111,10 @@ void TestForm2::headingShowsTheCaption()
     QCOMPARE(box.windowTitle(), caption);
     QCOMPARE(label->text(), caption);
 
-    QVERIFY2(showsWholeText(*label), qPrintable(QStringLiteral("%1 in %2 x %3")
-                                                    .arg(caption)
-                                                    .arg(label->width())
-                                                    .arg(label->height())));
+    QVERIFY2(
+        showsWholeText(*label),
+        qPrintable(
+            QStringLiteral("%1 in %2 x %3").arg(caption).arg(label->width()).arg(label->height())));
     // It wraps only when one line would not fit inside the window.
     const int advance = QFontMetrics(label->font()).horizontalAdvance(caption);
     const bool oneLine = advance < box.width() - 8;
@@ -144,8 +144,7 @@ void TestForm2::borrowsTheMainWindowsBackground()
     Form2 box(main);
 
     QVERIFY(box.autoFillBackground());
-    QCOMPARE(box.palette().brush(QPalette::Window).texture().toImage(),
-             main.background.toImage());
+    QCOMPARE(box.palette().brush(QPalette::Window).texture().toImage(), main.background.toImage());
 }
 
 void TestForm2::reopeningLoadsAgain()

@@ -277,15 +277,17 @@ void TestForm3::lookAndFocus()
     QVERIFY(flags & Qt::WindowCloseButtonHint);
 
     // The look comes from the main window at load.
-    QCOMPARE(d.form->palette().brush(QPalette::Window).texture().cacheKey(), main.background.cacheKey());
+    QCOMPARE(d.form->palette().brush(QPalette::Window).texture().cacheKey(),
+             main.background.cacheKey());
     QCOMPARE(d.select->picture().cacheKey(), main.face.cacheKey());
     QCOMPARE(d.cancel->picture().cacheKey(), main.face.cacheKey());
     QCOMPARE(d.select->text(), QStringLiteral("&Select"));
     QCOMPARE(d.cancel->text(), QStringLiteral("&Cancel"));
     QVERIFY(!d.select->autoDefault() && !d.select->isDefault());
     QVERIFY(!d.cancel->autoDefault() && !d.cancel->isDefault());
-    for (const auto &[name, text] : {std::pair{"Label1", "Filename:"}, std::pair{"Label2", "Drive:"},
-                                     std::pair{"Label3", "Directory:"}}) {
+    for (const auto &[name, text] :
+         {std::pair{"Label1", "Filename:"}, std::pair{"Label2", "Drive:"},
+          std::pair{"Label3", "Directory:"}}) {
         auto *label = d.form->findChild<QLabel *>(QString::fromLatin1(name));
         QVERIFY(label);
         QCOMPARE(label->text(), QString::fromLatin1(text));
@@ -320,9 +322,10 @@ void TestForm3::assign_data()
     QTest::newRow("sound.WAV by double-click") << QByteArray("sound.WAV") << "sound" << 7 << true;
     QTest::newRow("blanks, mixed case") << QByteArray("door bell.Wav") << "door bell" << 0 << false;
     // By the preset rule: the label is what follows the last "\", in a file name too.
-    QTest::newRow("a name holding a backslash") << QByteArray("crowd\\cheer.wav") << "cheer" << 9 << false;
-    QTest::newRow("name not UTF-8") << QByteArray("caf\xe9.wav") << QStringLiteral("caf") + QChar(0xDCE9)
-                                     << 12 << true;
+    QTest::newRow("a name holding a backslash")
+        << QByteArray("crowd\\cheer.wav") << "cheer" << 9 << false;
+    QTest::newRow("name not UTF-8")
+        << QByteArray("caf\xe9.wav") << QStringLiteral("caf") + QChar(0xDCE9) << 12 << true;
 }
 
 void TestForm3::assign()
@@ -390,7 +393,8 @@ void TestForm3::assignInsideExec()
 
 void TestForm3::listing()
 {
-    for (const char *n : {"b.wav", "A.WAV", "c.Wav", ".hidden.wav", "d.wave", "e.wav.txt", "wav", "f.mp3"})
+    for (const char *n :
+         {"b.wav", "A.WAV", "c.Wav", ".hidden.wav", "d.wave", "e.wav.txt", "wav", "f.mp3"})
         touch(m_fx + QLatin1Char('/') + QLatin1String(n));
     QVERIFY(QDir(m_fx).mkdir(QStringLiteral("Sub.wav")));
     QVERIFY(QDir(m_fx).mkdir(QStringLiteral("alpha")));
@@ -447,7 +451,8 @@ void TestForm3::namesArriveInBatches()
     const int count = 2 * platform::FolderLister::kBatchSize + 17;
     QStringList expected;
     for (int i = 0; i < count; ++i) {
-        const QString name = QStringLiteral("%1%2.wav").arg(i % 2 ? "S" : "s").arg(i, 5, 10, QLatin1Char('0'));
+        const QString name
+            = QStringLiteral("%1%2.wav").arg(i % 2 ? "S" : "s").arg(i, 5, 10, QLatin1Char('0'));
         touch(m_fx + QLatin1Char('/') + name);
         expected << name;
     }
@@ -568,7 +573,8 @@ void TestForm3::idxReadAtAssignment()
 
 void TestForm3::rootGetsTwoSeparators()
 {
-    const QString name = QStringLiteral("bellboard-locate-%1.wav").arg(QCoreApplication::applicationPid());
+    const QString name
+        = QStringLiteral("bellboard-locate-%1.wav").arg(QCoreApplication::applicationPid());
     const QString atRoot = QStringLiteral("/") + name;
     const int fd = ::open(atRoot.toUtf8().constData(), O_CREAT | O_WRONLY | O_EXCL, 0644);
     if (fd < 0)
@@ -616,7 +622,8 @@ void TestForm3::driveChange()
     const QString a = m_folder + QStringLiteral("/A/");
     const QString b = m_folder + QStringLiteral("/B/");
     const QString c = m_folder + QStringLiteral("/C/");
-    platform::setVolumesOverride({{a, QStringLiteral("ALPHA"), true}, {b, {}, false}, {c, {}, true}});
+    platform::setVolumesOverride(
+        {{a, QStringLiteral("ALPHA"), true}, {b, {}, false}, {c, {}, true}});
     QVERIFY(QDir::setCurrent(a + QStringLiteral("start")));
 
     Module1 module;
@@ -677,10 +684,14 @@ void TestForm3::missingRememberedFolder_data()
 {
     QTest::addColumn<QString>("remembered"); // under the tree
     QTest::addColumn<QString>("opens");
-    QTest::newRow("deleted folder") << "fx/gone" << "fx";
-    QTest::newRow("deleted two levels") << "fx/gone/deeper" << "fx";
-    QTest::newRow("a file, not a folder") << "fx/kick.wav" << "fx";
-    QTest::newRow("still there") << "fx/deeper" << "fx/deeper";
+    QTest::newRow("deleted folder") << "fx/gone"
+                                    << "fx";
+    QTest::newRow("deleted two levels") << "fx/gone/deeper"
+                                        << "fx";
+    QTest::newRow("a file, not a folder") << "fx/kick.wav"
+                                          << "fx";
+    QTest::newRow("still there") << "fx/deeper"
+                                 << "fx/deeper";
 }
 
 void TestForm3::missingRememberedFolder()
@@ -705,7 +716,8 @@ void TestForm3::unreadableFolder()
     touch(locked + QStringLiteral("/inside.wav"));
     touch(m_fx + QStringLiteral("/kick.wav"));
     QVERIFY(::chmod(platform::encodePath(locked).constData(), 0) == 0);
-    const auto unlock = qScopeGuard([&] { ::chmod(platform::encodePath(locked).constData(), 0755); });
+    const auto unlock
+        = qScopeGuard([&] { ::chmod(platform::encodePath(locked).constData(), 0755); });
     // Root reads any folder; without these capabilities chmod 000 binds it as well.
     DacCapabilitiesDropped dropped;
     if (DIR *probe = ::opendir(platform::encodePath(locked).constData())) {

@@ -46,11 +46,16 @@ void TestLocatePlatform::volumeRootOf_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("root"); // relative to the tree; "-" for none
-    QTest::newRow("the root itself") << "v" << "v/";
-    QTest::newRow("inside") << "v/inner/a" << "v/inner/";
-    QTest::newRow("nested volume wins") << "v/inner/a/b" << "v/inner/";
-    QTest::newRow("name that only starts alike") << "vx" << "-";
-    QTest::newRow("outside every volume") << "w" << "-";
+    QTest::newRow("the root itself") << "v"
+                                     << "v/";
+    QTest::newRow("inside") << "v/inner/a"
+                            << "v/inner/";
+    QTest::newRow("nested volume wins") << "v/inner/a/b"
+                                        << "v/inner/";
+    QTest::newRow("name that only starts alike") << "vx"
+                                                 << "-";
+    QTest::newRow("outside every volume") << "w"
+                                          << "-";
 }
 
 void TestLocatePlatform::volumeRootOf()
@@ -59,7 +64,8 @@ void TestLocatePlatform::volumeRootOf()
     QFETCH(QString, root);
     platform::setVolumesOverride({{m_root + QStringLiteral("/v/"), {}, true},
                                   {m_root + QStringLiteral("/v/inner/"), {}, true}});
-    const QString expected = root == QStringLiteral("-") ? QString() : m_root + QLatin1Char('/') + root;
+    const QString expected
+        = root == QStringLiteral("-") ? QString() : m_root + QLatin1Char('/') + root;
     QCOMPARE(platform::volumeRootOf(m_root + QLatin1Char('/') + path), expected);
 }
 
@@ -67,10 +73,14 @@ void TestLocatePlatform::currentFolderOn_data()
 {
     QTest::addColumn<QString>("remembered"); // "" for none
     QTest::addColumn<QString>("expected");
-    QTest::newRow("nothing remembered: the root") << "" << "v/";
-    QTest::newRow("remembered folder") << "v/inner/a" << "v/inner/a";
-    QTest::newRow("remembered folder deleted") << "v/inner/gone/deeper" << "v/inner";
-    QTest::newRow("remembered elsewhere") << "w" << "v/";
+    QTest::newRow("nothing remembered: the root") << ""
+                                                  << "v/";
+    QTest::newRow("remembered folder") << "v/inner/a"
+                                       << "v/inner/a";
+    QTest::newRow("remembered folder deleted") << "v/inner/gone/deeper"
+                                               << "v/inner";
+    QTest::newRow("remembered elsewhere") << "w"
+                                          << "v/";
 }
 
 void TestLocatePlatform::currentFolderOn()
@@ -88,10 +98,14 @@ void TestLocatePlatform::nearestExistingFolder_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("existing") << "v/inner" << "v/inner";
-    QTest::newRow("trailing separator and dots") << "v/inner/./a/../" << "v/inner";
-    QTest::newRow("missing leaf") << "v/nothing" << "v";
-    QTest::newRow("missing branch") << "v/no/such/thing" << "v";
+    QTest::newRow("existing") << "v/inner"
+                              << "v/inner";
+    QTest::newRow("trailing separator and dots") << "v/inner/./a/../"
+                                                 << "v/inner";
+    QTest::newRow("missing leaf") << "v/nothing"
+                                  << "v";
+    QTest::newRow("missing branch") << "v/no/such/thing"
+                                    << "v";
 }
 
 void TestLocatePlatform::nearestExistingFolder()
@@ -107,9 +121,12 @@ void TestLocatePlatform::parentFolder_data()
 {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("parent");
-    QTest::newRow("root is its own parent") << "/" << "/";
-    QTest::newRow("top folder") << "/media" << "/";
-    QTest::newRow("deeper") << "/media/stick/fx" << "/media/stick";
+    QTest::newRow("root is its own parent") << "/"
+                                            << "/";
+    QTest::newRow("top folder") << "/media"
+                                << "/";
+    QTest::newRow("deeper") << "/media/stick/fx"
+                            << "/media/stick";
 }
 
 void TestLocatePlatform::parentFolder()
@@ -124,9 +141,11 @@ void TestLocatePlatform::realVolumes()
     // Whatever the machine mounts, "/" is among its volumes and holds the temporary tree
     // unless a deeper mount does.
     const QList<Volume> volumes = platform::mountedVolumes();
-    QVERIFY(std::any_of(volumes.cbegin(), volumes.cend(), [](const Volume &v) { return v.root == "/"; }));
+    QVERIFY(std::any_of(volumes.cbegin(), volumes.cend(),
+                        [](const Volume &v) { return v.root == "/"; }));
     for (const Volume &v : volumes)
-        QVERIFY2(v.root.endsWith(QLatin1Char('/')) && platform::isFolder(v.root), qPrintable(v.root));
+        QVERIFY2(v.root.endsWith(QLatin1Char('/')) && platform::isFolder(v.root),
+                 qPrintable(v.root));
     const QString root = platform::volumeRootOf(m_root);
     QVERIFY(m_root.startsWith(root));
     QVERIFY(platform::volumeReady(QStringLiteral("/")));
@@ -140,7 +159,8 @@ void TestLocatePlatform::newListingDropsTheOldOne()
     QVERIFY(QFile(m_root + QStringLiteral("/w/only.WAV")).open(QIODevice::WriteOnly));
     platform::FolderLister lister(platform::FolderLister::Kind::Files, QStringLiteral(".wav"));
     QStringList names;
-    connect(&lister, &platform::FolderLister::namesArrived, this, [&](const QStringList &n) { names += n; });
+    connect(&lister, &platform::FolderLister::namesArrived, this,
+            [&](const QStringList &n) { names += n; });
     QSignalSpy finished(&lister, &platform::FolderLister::finished);
     lister.list(m_root + QStringLiteral("/v"));
     lister.list(m_root + QStringLiteral("/w"));

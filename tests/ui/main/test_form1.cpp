@@ -15,8 +15,6 @@
 #include <QAction>
 #include <QFile>
 #include <QKeyEvent>
-#include <QTemporaryDir>
-#include <QtEndian>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -24,8 +22,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QtEndian>
 
 using namespace bellboard;
 
@@ -143,12 +143,17 @@ private slots:
         QTest::addColumn<QRect>("label");
         QTest::newRow("pad 0, top left") << 0 << QRect(7, 14, 20, 18) << QRect(35, 14, 176, 18);
         QTest::newRow("pad 1") << 1 << QRect(7, 35, 20, 18) << QRect(35, 35, 176, 18);
-        QTest::newRow("pad 17, bottom left") << 17 << QRect(7, 371, 20, 18) << QRect(35, 371, 176, 18);
-        QTest::newRow("pad 18, top middle") << 18 << QRect(224, 14, 20, 18) << QRect(252, 14, 176, 18);
-        QTest::newRow("pad 35, bottom middle") << 35 << QRect(224, 371, 20, 18) << QRect(252, 371, 176, 18);
-        QTest::newRow("pad 36, bottom right") << 36 << QRect(441, 371, 20, 18) << QRect(469, 371, 176, 18);
+        QTest::newRow("pad 17, bottom left")
+            << 17 << QRect(7, 371, 20, 18) << QRect(35, 371, 176, 18);
+        QTest::newRow("pad 18, top middle")
+            << 18 << QRect(224, 14, 20, 18) << QRect(252, 14, 176, 18);
+        QTest::newRow("pad 35, bottom middle")
+            << 35 << QRect(224, 371, 20, 18) << QRect(252, 371, 176, 18);
+        QTest::newRow("pad 36, bottom right")
+            << 36 << QRect(441, 371, 20, 18) << QRect(469, 371, 176, 18);
         QTest::newRow("pad 40") << 40 << QRect(441, 287, 20, 18) << QRect(469, 287, 176, 18);
-        QTest::newRow("pad 53, top right") << 53 << QRect(441, 14, 20, 18) << QRect(469, 14, 176, 18);
+        QTest::newRow("pad 53, top right")
+            << 53 << QRect(441, 14, 20, 18) << QRect(469, 14, 176, 18);
     }
 
     void padCells()
@@ -171,7 +176,8 @@ private slots:
         Board b;
         QRegion used;
         for (int i = 0; i < kPadCount; ++i) {
-            for (QWidget *w : {static_cast<QWidget *>(b.form->wave(i)), static_cast<QWidget *>(b.form->Label1(i))}) {
+            for (QWidget *w : {static_cast<QWidget *>(b.form->wave(i)),
+                               static_cast<QWidget *>(b.form->Label1(i))}) {
                 QVERIFY2(b.form->rect().contains(w->geometry()), qPrintable(QString::number(i)));
                 QVERIFY2(!used.intersects(w->geometry()), qPrintable(QString::number(i)));
                 QVERIFY(w->geometry().bottom() < 413);
@@ -187,13 +193,20 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("toolTip");
         QTest::addColumn<QKeySequence>("shortcut");
-        QTest::newRow("Clear all") << "Command19" << QRect(7, 413, 73, 21) << "&Clear all" << "" << QKeySequence("Alt+C");
-        QTest::newRow("Load preset") << "Command2" << QRect(91, 413, 73, 21) << "&Load preset" << "" << QKeySequence("Alt+L");
-        QTest::newRow("Save preset") << "Command1" << QRect(175, 413, 73, 21) << "&Save preset" << "" << QKeySequence("Alt+S");
-        QTest::newRow("About") << "Command21" << QRect(259, 413, 73, 21) << " &About " << "" << QKeySequence("Alt+A");
-        QTest::newRow("Stop") << "Command3" << QRect(567, 413, 22, 22) << "" << "Stop" << QKeySequence();
-        QTest::newRow("Record") << "Command4" << QRect(595, 413, 22, 22) << "" << "Record" << QKeySequence();
-        QTest::newRow("Volume") << "Command6" << QRect(623, 413, 22, 22) << "" << "" << QKeySequence();
+        QTest::newRow("Clear all") << "Command19" << QRect(7, 413, 73, 21) << "&Clear all"
+                                   << "" << QKeySequence("Alt+C");
+        QTest::newRow("Load preset") << "Command2" << QRect(91, 413, 73, 21) << "&Load preset"
+                                     << "" << QKeySequence("Alt+L");
+        QTest::newRow("Save preset") << "Command1" << QRect(175, 413, 73, 21) << "&Save preset"
+                                     << "" << QKeySequence("Alt+S");
+        QTest::newRow("About") << "Command21" << QRect(259, 413, 73, 21) << " &About "
+                               << "" << QKeySequence("Alt+A");
+        QTest::newRow("Stop") << "Command3" << QRect(567, 413, 22, 22) << ""
+                              << "Stop" << QKeySequence();
+        QTest::newRow("Record") << "Command4" << QRect(595, 413, 22, 22) << ""
+                                << "Record" << QKeySequence();
+        QTest::newRow("Volume") << "Command6" << QRect(623, 413, 22, 22) << ""
+                                << "" << QKeySequence();
     }
 
     void toolRow()
@@ -233,7 +246,8 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray header = file.read(30);
         QCOMPARE(header.left(2), QByteArray("BM"));
-        const auto le32 = [&](int at) { return qFromLittleEndian<qint32>(header.constData() + at); };
+        const auto le32
+            = [&](int at) { return qFromLittleEndian<qint32>(header.constData() + at); };
         QCOMPARE(QSize(le32(18), std::abs(le32(22))), size);
         QCOMPARE(int(qFromLittleEndian<quint16>(header.constData() + 28)), depth);
     }
@@ -255,17 +269,28 @@ private slots:
     {
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
-        QTest::newRow("down the left column") << "wave 0" << "wave 1";
-        QTest::newRow("left to middle") << "wave 17" << "wave 18";
-        QTest::newRow("middle to the right column's top") << "wave 35" << "wave 53";
-        QTest::newRow("up the right column") << "wave 53" << "wave 52";
-        QTest::newRow("right column's bottom to Clear all") << "wave 36" << "Command19";
-        QTest::newRow("Clear all to Load") << "Command19" << "Command2";
-        QTest::newRow("Load to Save") << "Command2" << "Command1";
-        QTest::newRow("Save to About") << "Command1" << "Command21";
-        QTest::newRow("About to Stop, past the marquee") << "Command21" << "Command3";
-        QTest::newRow("Stop to Record") << "Command3" << "Command4";
-        QTest::newRow("Record to volume") << "Command4" << "Command6";
+        QTest::newRow("down the left column") << "wave 0"
+                                              << "wave 1";
+        QTest::newRow("left to middle") << "wave 17"
+                                        << "wave 18";
+        QTest::newRow("middle to the right column's top") << "wave 35"
+                                                          << "wave 53";
+        QTest::newRow("up the right column") << "wave 53"
+                                             << "wave 52";
+        QTest::newRow("right column's bottom to Clear all") << "wave 36"
+                                                            << "Command19";
+        QTest::newRow("Clear all to Load") << "Command19"
+                                           << "Command2";
+        QTest::newRow("Load to Save") << "Command2"
+                                      << "Command1";
+        QTest::newRow("Save to About") << "Command1"
+                                       << "Command21";
+        QTest::newRow("About to Stop, past the marquee") << "Command21"
+                                                         << "Command3";
+        QTest::newRow("Stop to Record") << "Command3"
+                                        << "Command4";
+        QTest::newRow("Record to volume") << "Command4"
+                                          << "Command6";
     }
 
     void tabOrder()
@@ -324,10 +349,10 @@ private slots:
         QCOMPARE(preset.size(), 48);
 
         QCOMPARE(shown[0], QStringLiteral("Be"));
-        QCOMPARE(shown[31], caption);              // whole on its last full tick
-        QCOMPARE(shown[32], QString());             // the caption's 33 ticks end empty
+        QCOMPARE(shown[31], caption);   // whole on its last full tick
+        QCOMPARE(shown[32], QString()); // the caption's 33 ticks end empty
         QCOMPARE(shown[33], QStringLiteral("By"));
-        QCOMPARE(shown[33 + 27], credit);           // shown whole on its last full tick
+        QCOMPARE(shown[33 + 27], credit); // shown whole on its last full tick
         QCOMPARE(shown[33 + 28], QString());
         QCOMPARE(shown[62], QStringLiteral("Pr"));
         QCOMPARE(shown[62 + 46], preset);
@@ -403,8 +428,10 @@ private slots:
         QCOMPARE(b.plays[0].module, nullptr);
         QCOMPARE(b.plays[0].flags, quint32(platform::SND_ASYNC));
         QCOMPARE(b.form->Idx(), qint16(20));
-        QCOMPARE(QApplication::focusWidget(), b.form->findChild<QWidget *>(QStringLiteral("Command3")));
-        QCOMPARE(b.form->Label1(20)->text(), QStringLiteral("caf") + QChar(0xDCE9) + QStringLiteral(" bell"));
+        QCOMPARE(QApplication::focusWidget(),
+                 b.form->findChild<QWidget *>(QStringLiteral("Command3")));
+        QCOMPARE(b.form->Label1(20)->text(),
+                 QStringLiteral("caf") + QChar(0xDCE9) + QStringLiteral(" bell"));
         QCOMPARE(b.form->wave(20)->text(), QStringLiteral(">"));
     }
 
@@ -449,10 +476,12 @@ private slots:
         Board b;
         b.assign(5, QStringLiteral("/snd/five.wav"));
         QString menuItem;
-        test::whenModal([&](QWidget *menu) {
-            menuItem = static_cast<QMenu *>(menu)->actions().value(0)->text();
-            menu->close();
-        }, true);
+        test::whenModal(
+            [&](QWidget *menu) {
+                menuItem = static_cast<QMenu *>(menu)->actions().value(0)->text();
+                menu->close();
+            },
+            true);
         QTest::mousePress(b.form->wave(5), Qt::RightButton);
         QCOMPARE(menuItem, QStringLiteral("Clear .Wav"));
         QCOMPARE(b.form->Idx(), qint16(5));
@@ -467,10 +496,12 @@ private slots:
         b.assign(5, QStringLiteral("/snd/five.wav"));
         b.assign(6, QStringLiteral("/snd/six.wav"));
         b.module.lastWavFolder = QStringLiteral("/snd");
-        test::whenModal([&](QWidget *menu) {
-            menu->close();
-            b.form->clearMenu()->actions().value(0)->trigger();
-        }, true);
+        test::whenModal(
+            [&](QWidget *menu) {
+                menu->close();
+                b.form->clearMenu()->actions().value(0)->trigger();
+            },
+            true);
         QTest::mousePress(b.form->wave(5), Qt::RightButton);
         QCOMPARE(b.module.padPaths[5], QString());
         QCOMPARE(b.form->Label1(5)->text(), QString());
@@ -497,7 +528,8 @@ private slots:
         b.module.presetName = QStringLiteral("Party");
         b.module.lastWavFolder = QStringLiteral("/snd");
         b.form->padClick(7);
-        QTest::mouseClick(b.form->findChild<QPushButton *>(QStringLiteral("Command19")), Qt::LeftButton);
+        QTest::mouseClick(b.form->findChild<QPushButton *>(QStringLiteral("Command19")),
+                          Qt::LeftButton);
         for (int i = 0; i < kPadCount; ++i) {
             QCOMPARE(b.module.padPaths[i], QString());
             QCOMPARE(b.form->Label1(i)->text(), QString());
@@ -515,7 +547,8 @@ private slots:
         QTest::addColumn<QByteArray>("played");
         QTest::newRow("a folder") << "/opt/bellboard" << QByteArray("/opt/bellboard/stop.wav");
         QTest::newRow("the root: two separators") << "/" << QByteArray("//stop.wav");
-        QTest::newRow("a trailing separator is kept") << "/opt/bb/" << QByteArray("/opt/bb//stop.wav");
+        QTest::newRow("a trailing separator is kept")
+            << "/opt/bb/" << QByteArray("/opt/bb//stop.wav");
     }
 
     void stopPlaysStopWavBesideTheProgram()
@@ -524,7 +557,8 @@ private slots:
         QFETCH(QByteArray, played);
         Board b;
         platform::setProgramFolderOverride(folder);
-        QTest::mouseClick(b.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+        QTest::mouseClick(b.form->findChild<QPushButton *>(QStringLiteral("Command3")),
+                          Qt::LeftButton);
         QCOMPARE(b.plays.size(), size_t(1));
         QCOMPARE(b.plays[0].name, played);
         QCOMPARE(b.plays[0].flags, quint32(platform::SND_ASYNC));
@@ -566,10 +600,26 @@ private slots:
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("presetNameAfterCancel");
-        QTest::newRow("save right after start") << true << "Untitled" << "Save Preset" << "&Save" << "Untitled" << "Untitled";
-        QTest::newRow("save with a name") << true << "Party" << "Save Preset" << "&Save" << "Party" << "Party";
-        QTest::newRow("save with an empty name") << true << "" << "Save Preset" << "&Save" << "Untitled" << "Untitled";
-        QTest::newRow("load") << false << "Party" << "Load Preset" << "&Load" << "" << "";
+        QTest::newRow("save right after start") << true << "Untitled"
+                                                << "Save Preset"
+                                                << "&Save"
+                                                << "Untitled"
+                                                << "Untitled";
+        QTest::newRow("save with a name") << true << "Party"
+                                          << "Save Preset"
+                                          << "&Save"
+                                          << "Party"
+                                          << "Party";
+        QTest::newRow("save with an empty name") << true << ""
+                                                 << "Save Preset"
+                                                 << "&Save"
+                                                 << "Untitled"
+                                                 << "Untitled";
+        QTest::newRow("load") << false << "Party"
+                              << "Load Preset"
+                              << "&Load"
+                              << ""
+                              << "";
     }
 
     void presetButtonsFillTheDialog()
@@ -611,8 +661,8 @@ private slots:
     void keysPressTheFocusedButton_data()
     {
         QTest::addColumn<QString>("control"); // "Form3 ...": in the locate dialog for pad 0
-        QTest::addColumn<int>("key");          // with its modifiers
-        QTest::addColumn<int>("repeats");      // auto-repeats of a held key
+        QTest::addColumn<int>("key");         // with its modifiers
+        QTest::addColumn<int>("repeats");     // auto-repeats of a held key
         QTest::addColumn<QString>("effect");
         const std::pair<const char *, const char *> presses[] = {
             {"wave 0", "opened Form3"},
@@ -635,8 +685,8 @@ private slots:
         QTest::newRow("Form3 File1, Return") << "Form3 File1" << int(Qt::Key_Return) << 0 << "";
         QTest::newRow("Form3 Command1, Esc") << "Form3 Command1" << int(Qt::Key_Escape) << 0 << "";
         QTest::newRow("wave 0, Esc") << "wave 0" << int(Qt::Key_Escape) << 0 << "";
-        QTest::newRow("wave 53, Return held")
-            << "wave 53" << int(Qt::Key_Return) << 3 << "woke; played /snd/bell.wav; focus Command3";
+        QTest::newRow("wave 53, Return held") << "wave 53" << int(Qt::Key_Return) << 3
+                                              << "woke; played /snd/bell.wav; focus Command3";
         QTest::newRow("wave 53, Menu")
             << "wave 53" << int(Qt::Key_Menu) << 0 << "menu under the pad; pad 53 cleared";
         QTest::newRow("wave 53, Shift+F10")
@@ -687,13 +737,15 @@ private slots:
         };
         QStringList did;
         if (combination.key() == Qt::Key_Menu || combination.key() == Qt::Key_F10)
-            test::whenModal([&](QWidget *menu) {
-                const QWidget *pad = b.form->wave(53);
-                if (menu->pos() == pad->mapToGlobal(QPoint(0, pad->height())))
-                    did << QStringLiteral("menu under the pad");
-                QTest::keyClick(menu, Qt::Key_Down);
-                QTest::keyClick(menu, Qt::Key_Return);
-            }, true);
+            test::whenModal(
+                [&](QWidget *menu) {
+                    const QWidget *pad = b.form->wave(53);
+                    if (menu->pos() == pad->mapToGlobal(QPoint(0, pad->height())))
+                        did << QStringLiteral("menu under the pad");
+                    QTest::keyClick(menu, Qt::Key_Down);
+                    QTest::keyClick(menu, Qt::Key_Return);
+                },
+                true);
         bool closedByKey = false;
         test::EachModal dialogs([&](QWidget *w) {
             if (!inLocate) {
@@ -737,13 +789,18 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
-        QTest::newRow("locate dialog") << 11 << "locate" << "Pad 12, empty" << "Pad 12: applause";
-        QTest::newRow("Clear all, top of the right column")
-            << 53 << "Clear all" << "Pad 37: applause" << "Pad 37, empty";
-        QTest::newRow("preset load, bottom of the right column")
-            << 36 << "full" << "Pad 54, empty" << "Pad 54: applause";
-        QTest::newRow("preset load that empties the pad")
-            << 0 << "empty" << "Pad 1: applause" << "Pad 1, empty";
+        QTest::newRow("locate dialog") << 11 << "locate"
+                                       << "Pad 12, empty"
+                                       << "Pad 12: applause";
+        QTest::newRow("Clear all, top of the right column") << 53 << "Clear all"
+                                                            << "Pad 37: applause"
+                                                            << "Pad 37, empty";
+        QTest::newRow("preset load, bottom of the right column") << 36 << "full"
+                                                                 << "Pad 54, empty"
+                                                                 << "Pad 54: applause";
+        QTest::newRow("preset load that empties the pad") << 0 << "empty"
+                                                          << "Pad 1: applause"
+                                                          << "Pad 1, empty";
     }
 
     void padsTellScreenReadersWhatTheyPlay()
@@ -759,7 +816,8 @@ private slots:
         QVERIFY(test::writeBytes(dir.filePath(QStringLiteral("full.pst")),
                                  test::crlfs(pad) + platform::encodePath(applause)
                                      + test::crlfs(kPadCount - pad)));
-        QVERIFY(test::writeBytes(dir.filePath(QStringLiteral("empty.pst")), test::crlfs(kPadCount)));
+        QVERIFY(
+            test::writeBytes(dir.filePath(QStringLiteral("empty.pst")), test::crlfs(kPadCount)));
         test::MessageCatcher messages;
         Board b;
         b.form->Timer1()->stop();
