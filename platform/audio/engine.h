@@ -1,7 +1,7 @@
 #pragma once
 
-// Private to platform/ and its tests and benchmarks: what the sound engine can tell about
-// itself. The program only ever calls PlaySoundA.
+// Private to platform/ and its tests and benchmarks: the sound engine behind PlaySoundA, and
+// what it can tell about itself. The program only ever calls PlaySoundA.
 
 #include <cstdint>
 
@@ -21,6 +21,10 @@ struct EngineStats
     int queueFrames = 0;           // what it keeps queued ahead at most
     const char *output = nullptr;  // "pulse" or "sdl"; null while none is open
 };
+
+// Cuts off the sound that plays and starts `name` (a path in the file-name encoding) in the
+// background; returns at once.
+void play(const char *name);
 
 EngineStats engineStats();
 
