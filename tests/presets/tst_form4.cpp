@@ -233,6 +233,9 @@ private slots:
 
     void failureStillCloses()
     {
+        m_module.padPaths[2] = QStringLiteral("/kept.wav");
+        m_main->Label1(2)->setText(QStringLiteral("kept"));
+        m_main->wave(2)->setText(QStringLiteral(">"));
         Form4 dlg(m_module, *m_main);
         dlg.actionButton->setText(QStringLiteral("&Load"));
         dlg.nameField->setText(QStringLiteral("Nope"));
@@ -242,6 +245,9 @@ private slots:
         QCOMPARE(messages.texts, QStringList{"File Error#53"});
         QVERIFY(!dlg.isVisible());
         QCOMPARE(m_module.presetName, QStringLiteral("Nope"));
+        QCOMPARE(m_module.padPaths[2], QStringLiteral("/kept.wav"));
+        QCOMPARE(m_main->Label1(2)->text(), QStringLiteral("kept"));
+        QCOMPARE(m_main->wave(2)->text(), QStringLiteral(">"));
     }
 
     void doubleClick_data()
