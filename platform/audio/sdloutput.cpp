@@ -5,6 +5,9 @@
 #include "platform/audio/output.h"
 
 #include <SDL.h>
+#ifdef BELLBOARD_HAVE_ALSA
+#include <alsa/asoundlib.h>
+#endif
 
 #include <algorithm>
 #include <bit>
@@ -17,6 +20,20 @@ namespace {
 
 constexpr double periodSeconds = 0.008;
 constexpr int fallbackRate = 48000;
+
+#ifdef BELLBOARD_HAVE_ALSA
+void ignoreAlsaError(const char *, int, const char *, int, const char *, ...) {}
+#endif
+
+// ALSA writes every failed probe (no card, no default device) to the terminal. The program
+// has no log, and no card is nothing to report: SDL loads the same library, so its probes
+// stay quiet too.
+void quietAlsa()
+{
+#ifdef BELLBOARD_HAVE_ALSA
+    snd_lib_error_set_handler(ignoreAlsaError);
+#endif
+}
 
 class SdlOutput final : public Output
 {
@@ -36,6 +53,7 @@ public:
 
     bool open() override
     {
+        quietAlsa();
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         SDL_SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
         SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Bellboard");

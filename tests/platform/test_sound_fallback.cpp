@@ -6,6 +6,7 @@
 #include "support/audiotone.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,6 +33,27 @@ private slots:
         QCOMPARE(std::strcmp(platform::audio::engineStats().output, "sdl"), 0);
         // The whole sound went through, and the engine let go of it.
         QTRY_VERIFY(!platform::audio::soundActive());
+    }
+
+    // No server and no card: the program looks for an output at start-up without a word on
+    // the terminal.
+    void startsQuietWithoutAnyOutput()
+    {
+        QTemporaryDir runtime;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("SDL_AUDIODRIVER"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("PIPEWIRE_REMOTE"), runtime.filePath(QStringLiteral("none")));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.setReadChannel(QProcess::StandardError);
+        program.start(QStringLiteral(BELLBOARD_PROGRAM), {});
+        QVERIFY(program.waitForStarted());
+        program.waitForReadyRead(3000);
+        QCOMPARE(program.state(), QProcess::Running);
+        program.terminate();
+        program.waitForFinished();
+        QCOMPARE(program.readAllStandardError(), QByteArray());
     }
 };
 
