@@ -1,3 +1,4 @@
+#include "app/heldkeys.h"
 #include "app/picturebutton.h"
 #include "platform/pathcodec.h"
 #include "platform/programinfo.h"
@@ -61,6 +62,7 @@ struct Board
             started << name;
             return startFailure;
         };
+        pressHeldKeysOnce(); // as the program does at start-up
         form = std::make_unique<Form1>(module);
     }
 
