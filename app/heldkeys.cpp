@@ -27,7 +27,7 @@ protected:
         if (key->isAutoRepeat() || !platform::isKeyRepeat(key->nativeScanCode(), key->timestamp()))
             return false;
         if (event->type() == QEvent::ShortcutOverride) {
-            // Taken by the window, so a held access key does not press its button again.
+            // Taken here, so shortcuts see this press once: as the flagged repeat sent below.
             event->accept();
             return true;
         }
