@@ -1,3 +1,4 @@
+#include "app/heldkeys.h"
 #include "app/module1.h"
 #include "platform/sound.h"
 #include "ui/main/form1.h"
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
     // Ties the window to the menu entry on Wayland, as StartupWMClass does on X11.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.bellboard.Bellboard"));
     bellboardInitPictures();
+    bellboard::pressHeldKeysOnce();
     // In the background, while the window comes up: the first click finds the output there.
     bellboard::platform::audio::prepare();
 

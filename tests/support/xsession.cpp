@@ -5,7 +5,10 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include <csignal>
 #include <thread>
+
+#include <sys/prctl.h>
 
 using namespace std::chrono_literals;
 
@@ -38,6 +41,8 @@ XSession::~XSession()
 
 bool XSession::start()
 {
+    // Not left behind should the test die before its destructor runs.
+    m_xvfb.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     for (int n = 90; n < 140 && m_display.isEmpty(); ++n) {
         if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
             continue;
