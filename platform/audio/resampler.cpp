@@ -20,8 +20,9 @@ constexpr double kaiserBeta = 8.6;
 constexpr double rolloff = 0.9;
 // Table entries per zero crossing; linear interpolation between them is good to -100 dB.
 constexpr int tableResolution = 512;
-// Weights precomputed for every phase when there are at most this many (256 KB), which
-// covers the common rates and every integer ratio; others compute theirs per frame.
+// Weights precomputed: for every phase when that is at most this many (256 KB), as for the
+// common rates and every integer ratio; otherwise for as many evenly spaced phases as fit,
+// interpolated between.
 constexpr std::size_t bankLimit = 65536;
 // Input frames taken at a time beyond what the filter spans.
 constexpr std::size_t chunkFrames = 4096;
@@ -88,35 +89,48 @@ Resampler::Resampler(int inRate, int outRate)
     written_ = 0;
     centre_ = 0;
     fraction_ = 0;
-    phaseUnit_ = std::uint64_t(std::gcd(inRate_, outRate_));
-    phases_ = static_cast<std::size_t>(std::uint64_t(outRate_) / phaseUnit_);
-    scratch_.reset(new float[taps_]);
-    if (phases_ * taps_ <= bankLimit) {
-        std::unique_ptr<float[]> bank(new float[phases_ * taps_]);
-        for (std::size_t p = 0; p < phases_; ++p)
-            std::memcpy(bank.get() + p * taps_, weightsFor(p), taps_ * sizeof(float));
-        bank_ = std::move(bank);
+    phaseUnit_ = std::gcd(inRate_, outRate_);
+    const auto phases = static_cast<std::size_t>(outRate_ / phaseUnit_);
+    exact_ = phases * taps_ <= bankLimit;
+    // Interpolated rows run from offset 0 to 1 inclusive.
+    rows_ = exact_ ? phases : std::max<std::size_t>(bankLimit / taps_, 3);
+    bank_.reset(new float[rows_ * taps_]);
+    for (std::size_t p = 0; p < rows_; ++p) {
+        const double offset = exact_ ? double(std::int64_t(p) * phaseUnit_) / double(outRate_)
+                                     : double(p) / double(rows_ - 1);
+        computeWeights(offset, bank_.get() + p * taps_);
     }
+    scratch_.reset(new float[taps_]);
 }
 
 Resampler::~Resampler() = default;
 
-const float *Resampler::weightsFor(std::uint64_t phase)
+void Resampler::computeWeights(double offset, float *weights) const
 {
-    if (bank_)
-        return bank_.get() + phase * taps_;
     const std::vector<float> &table = kernelTable();
     // Distance from the first tap to the output frame's instant, in input frames.
-    const double first = double(half_ - 1) + double(phase * phaseUnit_) / double(outRate_);
+    const double first = double(half_ - 1) + offset;
     float sum = 0.f;
     for (std::size_t j = 0; j < taps_; ++j) {
-        const float w = kernel(table, (first - double(j)) * crossingsPerSample_);
-        scratch_[j] = w;
-        sum += w;
+        weights[j] = kernel(table, (first - double(j)) * crossingsPerSample_);
+        sum += weights[j];
     }
     // Unity gain at every phase, so a constant stays constant: no ripple at the block rate.
     for (std::size_t j = 0; j < taps_; ++j)
-        scratch_[j] /= sum;
+        weights[j] /= sum;
+}
+
+const float *Resampler::weights()
+{
+    if (exact_)
+        return bank_.get() + std::size_t(fraction_ / phaseUnit_) * taps_;
+    const double at = double(fraction_) / double(outRate_) * double(rows_ - 1);
+    const auto row = std::min(static_cast<std::size_t>(at), rows_ - 2);
+    const auto f = static_cast<float>(at - double(row));
+    const float *a = bank_.get() + row * taps_;
+    const float *b = a + taps_;
+    for (std::size_t j = 0; j < taps_; ++j)
+        scratch_[j] = a[j] + f * (b[j] - a[j]);
     return scratch_.get();
 }
 
@@ -170,31 +184,34 @@ std::size_t Resampler::read(float *stereo, std::size_t frames)
             std::fill(right_.get() + filled_, right_.get() + want, 0.f);
             filled_ = want;
         }
-        const float *w = weightsFor(std::uint64_t(fraction_) / phaseUnit_);
+        const float *w = weights();
         const std::size_t at = static_cast<std::size_t>(centre_ - std::int64_t(half_) + 1 - base_);
         const float *l = left_.get() + at;
         const float *r = right_.get() + at;
-        // Four sums each side, so the loop is not one long chain of dependent adds.
-        float l0 = 0.f, l1 = 0.f, l2 = 0.f, l3 = 0.f;
-        float r0 = 0.f, r1 = 0.f, r2 = 0.f, r3 = 0.f;
+        // Eight running sums a side, each on its own taps: independent lanes that the
+        // compiler can put side by side in vector registers.
+        float sumLeft[8] = {};
+        float sumRight[8] = {};
         std::size_t j = 0;
-        for (; j + 4 <= taps_; j += 4) {
-            l0 += w[j] * l[j];
-            l1 += w[j + 1] * l[j + 1];
-            l2 += w[j + 2] * l[j + 2];
-            l3 += w[j + 3] * l[j + 3];
-            r0 += w[j] * r[j];
-            r1 += w[j + 1] * r[j + 1];
-            r2 += w[j + 2] * r[j + 2];
-            r3 += w[j + 3] * r[j + 3];
+        for (; j + 8 <= taps_; j += 8) {
+            for (std::size_t k = 0; k < 8; ++k) {
+                sumLeft[k] += w[j + k] * l[j + k];
+                sumRight[k] += w[j + k] * r[j + k];
+            }
         }
         for (; j < taps_; ++j) {
-            l0 += w[j] * l[j];
-            r0 += w[j] * r[j];
+            sumLeft[0] += w[j] * l[j];
+            sumRight[0] += w[j] * r[j];
+        }
+        float left = 0.f;
+        float right = 0.f;
+        for (std::size_t k = 0; k < 8; ++k) {
+            left += sumLeft[k];
+            right += sumRight[k];
         }
         // The filter's ripple may lift a full-scale input a little above it.
-        stereo[2 * produced] = std::clamp((l0 + l1) + (l2 + l3), -1.f, 1.f);
-        stereo[2 * produced + 1] = std::clamp((r0 + r1) + (r2 + r3), -1.f, 1.f);
+        stereo[2 * produced] = std::clamp(left, -1.f, 1.f);
+        stereo[2 * produced + 1] = std::clamp(right, -1.f, 1.f);
         ++produced;
         centre_ += stepWhole_;
         fraction_ += stepFraction_;

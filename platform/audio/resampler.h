@@ -37,7 +37,9 @@ public:
     bool done() const;
 
 private:
-    const float *weightsFor(std::uint64_t phase);
+    // Weights of the taps for an output frame `offset` (0 to 1) input frames past centre_.
+    void computeWeights(double offset, float *weights) const;
+    const float *weights();
     void compact();
 
     const std::int64_t inRate_;
@@ -50,14 +52,15 @@ private:
     std::size_t capacity_;
     std::unique_ptr<float[]> left_;
     std::unique_ptr<float[]> right_;
-    std::int64_t base_;       // input frame at left_[0]
-    std::size_t filled_;      // frames held from there
-    std::int64_t written_;    // input frames written in all
-    std::int64_t centre_;     // input frame at or just before the next output frame
-    std::int64_t fraction_;   // and how far past it, in 1/outRate_ of a frame
-    std::uint64_t phaseUnit_; // fraction_ is always a multiple of this
-    std::size_t phases_;
-    std::unique_ptr<float[]> bank_; // weights of every phase, when they fit
+    std::int64_t base_;      // input frame at left_[0]
+    std::size_t filled_;     // frames held from there
+    std::int64_t written_;   // input frames written in all
+    std::int64_t centre_;    // input frame at or just before the next output frame
+    std::int64_t fraction_;  // and how far past it, in 1/outRate_ of a frame
+    std::int64_t phaseUnit_; // fraction_ is always a multiple of this
+    bool exact_;             // a row of weights for every phase; else rows to interpolate
+    std::size_t rows_;
+    std::unique_ptr<float[]> bank_;
     std::unique_ptr<float[]> scratch_;
     bool finished_ = false;
 };
