@@ -110,7 +110,6 @@ struct Layout
     bool bigEndian = false;
     bool haveFormat = false;
     std::uint16_t format = 0; // the subtype's tag for WAVE_FORMAT_EXTENSIBLE
-    bool extensible = false;
     std::uint32_t channels = 0;
     std::uint32_t rate = 0;
     std::uint32_t blockAlign = 0;
@@ -135,7 +134,6 @@ bool readFormat(const unsigned char *bytes, std::size_t size, Layout &layout)
     if (layout.format == formatExtensible) {
         if (size < 40 || f.u16(16) < 22)
             return false;
-        layout.extensible = true;
         layout.validBits = f.u16(18);
         layout.channelMask = f.u32(20);
         const std::uint32_t subtype = f.u32(24);
