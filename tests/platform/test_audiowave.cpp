@@ -64,7 +64,6 @@ private slots:
         QTest::newRow("16-bit, 768,001 Hz") << with(pcm16, 24, 768001, 4) << false;
         QTest::newRow("36-bit, 1 kHz") << pcm36 << true;
         QTest::newRow("12 bits in 4 bytes") << pcm12 << true;
-        QTest::newRow("36-bit, 768 kHz") << with(pcm36, 24, 768000, 4) << true;
         QTest::newRow("36-bit, 999 Hz") << with(pcm36, 24, 999, 4) << false;
         QTest::newRow("36-bit, 768,001 Hz") << with(pcm36, 24, 768001, 4) << false;
         const QByteArray stereo36 = pcmToneFile(
