@@ -1,11 +1,9 @@
 #include "platform/audio/engine.h"
 
+#include "platform/audio/decoder.h"
 #include "platform/audio/output.h"
 #include "platform/audio/ring.h"
-#include "platform/audio/wave.h"
 #include "platform/sound.h"
-
-#include <SDL.h>
 
 #include <algorithm>
 #include <atomic>
@@ -37,7 +35,6 @@ namespace {
 using namespace std::chrono_literals;
 using audio::FrameRing;
 using audio::PointerQueue;
-using audio::WaveReader;
 
 // About 340 ms at 48 kHz: more than the output queues at once, in constant memory.
 constexpr std::size_t ringFrames = 16384;
@@ -107,44 +104,12 @@ bool push(Voice &voice, const float *frames, std::size_t count)
 
 void decode(Voice *voice, int deviceRate)
 {
-    if (auto reader = WaveReader::open(voice->path)) {
+    if (auto decoder = audio::Decoder::open(voice->path, deviceRate)) {
         constexpr std::size_t block = 512;
-        const int sourceRate = reader->sampleRate();
-        std::vector<float> in(2 * block);
-        SDL_AudioStream *converter = nullptr;
-        std::vector<float> out;
-        if (sourceRate != deviceRate) {
-            converter
-                = SDL_NewAudioStream(AUDIO_F32SYS, 2, sourceRate, AUDIO_F32SYS, 2, deviceRate);
-            out.resize(2
-                       * (block * static_cast<std::size_t>(deviceRate)
-                              / static_cast<std::size_t>(sourceRate)
-                          + 256));
+        std::vector<float> out(2 * block);
+        std::size_t got;
+        while ((got = decoder->read(out.data(), block)) > 0 && push(*voice, out.data(), got)) {
         }
-        const bool convert = converter != nullptr;
-        bool alive = convert || sourceRate == deviceRate;
-        while (alive) {
-            const std::size_t got = reader->readStereo(in.data(), block);
-            if (!convert) {
-                alive = got > 0 && push(*voice, in.data(), got);
-                continue;
-            }
-            if (got > 0)
-                SDL_AudioStreamPut(converter, in.data(), static_cast<int>(got * 2 * sizeof(float)));
-            else
-                SDL_AudioStreamFlush(converter);
-            int bytes;
-            while (alive
-                   && (bytes = SDL_AudioStreamGet(converter, out.data(),
-                                                  static_cast<int>(out.size() * sizeof(float))))
-                          > 0)
-                alive
-                    = push(*voice, out.data(), static_cast<std::size_t>(bytes) / 2 / sizeof(float));
-            if (got == 0)
-                break;
-        }
-        if (converter != nullptr)
-            SDL_FreeAudioStream(converter);
     }
     voice->done.store(true, std::memory_order_release);
     markReady(*voice);

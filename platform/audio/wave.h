@@ -16,7 +16,7 @@ bool isWaveHeader(const unsigned char *bytes, std::size_t size);
 // Left/right gains for each source channel, from the channel positions of the file.
 struct Mixdown
 {
-    static constexpr int maxChannels = 8;
+    static constexpr int maxChannels = 32;
     int channels = 0;
     std::array<float, maxChannels> left{};
     std::array<float, maxChannels> right{};
@@ -36,6 +36,12 @@ enum class Speaker {
     SideLeft,
     SideRight,
     TopCenter,
+    TopFrontLeft,
+    TopFrontCenter,
+    TopFrontRight,
+    TopBackLeft,
+    TopBackCenter,
+    TopBackRight,
     Unknown
 };
 
@@ -54,7 +60,8 @@ public:
     WaveReader &operator=(const WaveReader &) = delete;
 
     // Opens `path` if it is a regular file with a wave header in one of the encodings and
-    // shapes the engine plays; nullptr otherwise. Never blocks on pipes or devices.
+    // shapes the engine plays (1,000 to 768,000 Hz, 1 to 32 channels, at least one frame);
+    // nullptr otherwise. Never blocks on pipes or devices.
     static std::unique_ptr<WaveReader> open(const std::string &path);
 
     int sampleRate() const { return rate_; }
@@ -65,12 +72,29 @@ public:
 private:
     WaveReader() = default;
 
+    // Integer PCM that libsndfile does not read: containers of 5 to 8 bytes, or containers
+    // wider than the bits stated need. Read here, straight from the file.
+    struct RawPcm
+    {
+        std::uint64_t next = 0; // file offset of the next frame
+        std::uint64_t end = 0;  // one past the last whole frame
+        std::size_t container = 0;
+        std::size_t frameBytes = 0;
+        std::uint64_t keep = 0; // the sample's bits, at the top of 64
+        bool bigEndian = false;
+        bool offsetBinary = false; // one-byte samples are unsigned
+    };
+
+    std::size_t readRaw(float *samples, std::size_t frames);
+
     int fd_ = -1;
-    void *file_ = nullptr; // SNDFILE
+    void *file_ = nullptr; // SNDFILE; null when raw_ is read instead
     int rate_ = 0;
     Mixdown mix_;
     static constexpr std::size_t blockFrames = 1024;
     std::unique_ptr<float[]> block_;
+    RawPcm raw_;
+    std::unique_ptr<unsigned char[]> bytes_;
 };
 
 } // namespace bellboard::platform::audio

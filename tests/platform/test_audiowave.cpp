@@ -1,9 +1,15 @@
-// The wave header check and the stereo mixdown, without a sound server.
+// The wave header check, what the reader takes and refuses, and the stereo mixdown, without
+// a sound server.
 #include "platform/audio/wave.h"
 
+#include "support/audiotone.h"
+
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace bellboard::platform::audio;
+using bellboard::test::pcmToneFile;
+using bellboard::test::ToneSpec;
 
 class TestAudioWave final : public QObject
 {
@@ -36,6 +42,65 @@ private slots:
         QCOMPARE(isWaveHeader(reinterpret_cast<const unsigned char *>(bytes.constData()),
                               std::size_t(bytes.size())),
                  wave);
+    }
+
+    void limits_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("opens");
+        // The fields of a 44-byte header.
+        auto with = [](QByteArray f, int at, quint32 value, int size) {
+            for (int i = 0; i < size; ++i)
+                f[at + i] = char((value >> (8 * i)) & 0xff);
+            return f;
+        };
+        const ToneSpec tone{.rate = 1000, .frequency = 100.0, .seconds = 0.01};
+        const QByteArray pcm16 = pcmToneFile(tone, 16, 2); // libsndfile reads it
+        const QByteArray pcm36 = pcmToneFile(tone, 36, 5); // we do
+        const QByteArray pcm12 = pcmToneFile(tone, 12, 4); // so do we: the container is wide
+        QTest::newRow("16-bit, 1 kHz") << pcm16 << true;
+        QTest::newRow("16-bit, 768 kHz") << with(pcm16, 24, 768000, 4) << true;
+        QTest::newRow("16-bit, 999 Hz") << with(pcm16, 24, 999, 4) << false;
+        QTest::newRow("16-bit, 768,001 Hz") << with(pcm16, 24, 768001, 4) << false;
+        QTest::newRow("36-bit, 1 kHz") << pcm36 << true;
+        QTest::newRow("12 bits in 4 bytes") << pcm12 << true;
+        QTest::newRow("36-bit, 999 Hz") << with(pcm36, 24, 999, 4) << false;
+        QTest::newRow("36-bit, 768,001 Hz") << with(pcm36, 24, 768001, 4) << false;
+        const QByteArray stereo36 = pcmToneFile(
+            {.channels = 2, .rate = 1000, .frequency = 100.0, .seconds = 0.01}, 36, 5);
+        QTest::newRow("36-bit, stereo") << stereo36 << true;
+        QTest::newRow("36-bit, frames not whole")
+            << with(stereo36, 32, 9, 2) << false; // 9 bytes cannot hold two channels
+        QTest::newRow("41 bits in 5 bytes") << with(pcm36, 34, 41, 2) << false;
+        QTest::newRow("36-bit, no data") << with(pcm36, 40, 0, 4) << false;
+        QTest::newRow("36-bit, less than a frame") << pcm36.left(44 + 4) << false;
+        QTest::newRow("36-bit, cut in the format") << pcm36.left(30) << false;
+        const ToneSpec many{.channels = 32, .rate = 768000, .seconds = 0.001};
+        QTest::newRow("64-bit, 32 channels") << pcmToneFile(many, 64, 8, 0x3FFFF) << true;
+        QTest::newRow("64-bit, 33 channels")
+            << pcmToneFile({.channels = 33, .rate = 48000, .seconds = 0.001}, 64, 8, 0x3FFFF)
+            << false;
+        QTest::newRow("16-bit, 33 channels")
+            << pcmToneFile({.channels = 33, .rate = 48000, .seconds = 0.001}, 16, 2, 0x3FFFF)
+            << false;
+    }
+
+    void limits()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, opens);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("limits.wav"));
+        QVERIFY(bellboard::test::writeBytes(path, bytes));
+        auto reader = WaveReader::open(QFile::encodeName(path).toStdString());
+        QCOMPARE(reader != nullptr, opens);
+        if (!opens)
+            return;
+        // The tone's first frames: 0, then rising.
+        float frames[4];
+        QCOMPARE(reader->readStereo(frames, 2), std::size_t(2));
+        QCOMPARE(frames[0], 0.f);
+        QVERIFY(frames[2] > 0.f && frames[2] == frames[3]);
     }
 
     void mixdown_data()

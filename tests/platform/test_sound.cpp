@@ -28,6 +28,7 @@ using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(bellboard::test::WaveContainer)
 Q_DECLARE_METATYPE(bellboard::test::WaveEncoding)
+Q_DECLARE_METATYPE(bellboard::test::ToneSpec)
 
 namespace {
 
@@ -81,12 +82,17 @@ private:
     }
 
     // Plays a tone file and checks the tone came through whole: right pitch, right length.
-    void expectTone(const QString &path, double frequency, double seconds, int slack = 3)
+    void expectTone(const QString &path, double frequency, double seconds, int slack = 3,
+                    std::vector<float> *recorded = nullptr, ToneSpan *found = nullptr)
     {
         const std::size_t start = now();
         play(path);
         const std::vector<float> heard = recordFrom(start, seconds + 0.3);
         const ToneSpan span = findTone(heard, frequency, rate);
+        if (recorded != nullptr) {
+            *recorded = heard;
+            *found = span;
+        }
         QVERIFY2(span.windows > 0, "the tone was not heard");
         QVERIFY2(
             std::abs(span.seconds(rate) - seconds) <= slack * window,
@@ -198,6 +204,66 @@ private slots:
         QVERIFY(writeToneFile(
             path, {WaveContainer::Wav, WaveEncoding::Pcm16, 1, sampleRate, 1200.0, 0.3, 0.5}));
         expectTone(path, 1200.0, 0.3);
+    }
+
+    void collection_data()
+    {
+        QTest::addColumn<ToneSpec>("tone");
+        QTest::addColumn<int>("bits"); // 0: 32-bit float, written by libsndfile
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<quint32>("mask");
+        QTest::addColumn<double>("absent"); // an image or alias that must not be heard
+        const ToneSpec base{.seconds = 0.4, .amplitude = 0.5};
+        auto tone = [&base](int rate, int channels, double frequency, double extra = 0.0) {
+            ToneSpec t = base;
+            t.rate = rate;
+            t.channels = channels;
+            t.frequency = frequency;
+            t.extraFrequency = extra;
+            return t;
+        };
+        // 1 kHz up to 48: the 300 Hz tone's first image is at 700 Hz.
+        QTest::newRow("low rate") << tone(1000, 1, 300.0) << 8 << 1 << 0u << 700.0;
+        // 768 kHz down to 48: a 45 kHz tone would fold to 3 kHz.
+        QTest::newRow("high rate") << tone(768000, 2, 1200.0, 45000.0) << 0 << 4 << 0u << 3000.0;
+        // 18 positions named, 14 channels with none.
+        QTest::newRow("many channels") << tone(48000, 32, 750.0) << 16 << 2 << 0x3FFFFu << 0.0;
+        QTest::newRow("odd bits") << tone(1234, 1, 400.0) << 20 << 3 << 0u << 834.0;
+        QTest::newRow("wide integers") << tone(44100, 2, 1000.0) << 45 << 6 << 0u << 0.0;
+    }
+
+    // Files of every rate, channel count and integer width a collection holds play at their
+    // pitch and level, with nothing folded or mirrored into the audible band.
+    void collection()
+    {
+        QFETCH(ToneSpec, tone);
+        QFETCH(int, bits);
+        QFETCH(int, bytes);
+        QFETCH(quint32, mask);
+        QFETCH(double, absent);
+        const QString path = file(QStringLiteral("collection.wav"));
+        if (bits == 0) {
+            tone.encoding = WaveEncoding::Float;
+            QVERIFY(writeToneFile(path, tone));
+        } else {
+            QVERIFY(writeBytes(path, pcmToneFile(tone, bits, bytes, mask)));
+        }
+        std::vector<float> heard;
+        ToneSpan span;
+        expectTone(path, tone.frequency, tone.seconds, 3, &heard, &span);
+        if (QTest::currentTestFailed())
+            return;
+        std::vector<double> levels;
+        for (std::size_t at = span.first; at + 480 <= span.last; at += 480)
+            levels.push_back(toneAmplitude(heard.data() + at, 480, tone.frequency, rate));
+        std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
+        const double level = levels[levels.size() / 2];
+        QVERIFY2(std::abs(level - tone.amplitude) < 0.08, qPrintable(QString::number(level)));
+        // Over the whole tone, so that the tone itself does not leak into the measure.
+        const double stray = absent > 0.0 ? toneAmplitude(heard.data() + span.first,
+                                                          span.last - span.first, absent, rate)
+                                          : 0.0;
+        QVERIFY2(stray < 0.01, qPrintable(QString::number(stray)));
     }
 
     // A second call replaces the first: after the switch only the new sound is heard, from

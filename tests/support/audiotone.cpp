@@ -46,6 +46,16 @@ int encodingFormat(WaveEncoding e)
     return 0;
 }
 
+double sampleAt(const ToneSpec &tone, std::int64_t frame)
+{
+    const double t = static_cast<double>(frame) / tone.rate;
+    const double f = t < tone.markerSeconds ? tone.markerFrequency : tone.frequency;
+    double v = std::sin(2.0 * std::numbers::pi * f * t);
+    if (tone.extraFrequency > 0.0)
+        v += std::sin(2.0 * std::numbers::pi * tone.extraFrequency * t);
+    return tone.amplitude * v;
+}
+
 } // namespace
 
 bool writeToneFile(const QString &path, const ToneSpec &tone)
@@ -65,10 +75,7 @@ bool writeToneFile(const QString &path, const ToneSpec &tone)
     for (sf_count_t done = 0; ok && done < frames;) {
         const sf_count_t n = std::min<sf_count_t>(1024, frames - done);
         for (sf_count_t i = 0; i < n; ++i) {
-            const double t = static_cast<double>(done + i) / tone.rate;
-            const double f = t < tone.markerSeconds ? tone.markerFrequency : tone.frequency;
-            const auto v
-                = static_cast<float>(tone.amplitude * std::sin(2.0 * std::numbers::pi * f * t));
+            const auto v = static_cast<float>(sampleAt(tone, done + i));
             for (int c = 0; c < tone.channels; ++c)
                 block[static_cast<size_t>(i * tone.channels + c)] = v;
         }
@@ -76,6 +83,48 @@ bool writeToneFile(const QString &path, const ToneSpec &tone)
         done += n;
     }
     return sf_close(file) == 0 && ok;
+}
+
+QByteArray pcmToneFile(const ToneSpec &tone, int bits, int bytes, quint32 channelMask)
+{
+    const bool extensible = channelMask != 0;
+    const auto frames = std::llround(tone.seconds * tone.rate);
+    const auto frameBytes = quint32(tone.channels * bytes);
+    const auto dataBytes = quint32(frames) * frameBytes;
+    QByteArray f;
+    auto put = [&f](quint64 v, int size) {
+        for (int i = 0; i < size; ++i)
+            f.append(char((v >> (8 * i)) & 0xff));
+    };
+    f.append("RIFF");
+    put(4 + 8 + (extensible ? 40 : 16) + 8 + dataBytes, 4);
+    f.append("WAVEfmt ");
+    put(extensible ? 40 : 16, 4);
+    put(extensible ? 0xFFFE : 1, 2);
+    put(quint64(tone.channels), 2);
+    put(quint64(tone.rate), 4);
+    put(quint64(tone.rate) * frameBytes, 4);
+    put(frameBytes, 2);
+    put(quint64(extensible ? 8 * bytes : bits), 2);
+    if (extensible) {
+        put(22, 2);
+        put(quint64(bits), 2);
+        put(channelMask, 4);
+        put(1, 4); // KSDATAFORMAT_SUBTYPE_PCM
+        f.append("\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 12);
+    }
+    f.append("data");
+    put(dataBytes, 4);
+    const double full = std::ldexp(1.0, bits - 1) - 1.0;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        // Signed and at the top of 64 bits; one-byte samples are unsigned.
+        auto v = quint64(std::llround(sampleAt(tone, i) * full)) << (64 - bits);
+        if (bytes == 1)
+            v ^= quint64(1) << 63;
+        for (int c = 0; c < tone.channels; ++c)
+            put(v >> (64 - 8 * bytes), bytes);
+    }
+    return f;
 }
 
 QByteArray pcmWaveHeader(quint32 riffSize, quint16 channels, quint32 sampleRate, quint16 bits,

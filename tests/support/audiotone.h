@@ -40,12 +40,19 @@ struct ToneSpec
     // A start at another pitch, so that a lost first frame shows as a shorter marker.
     double markerFrequency = 0.0;
     double markerSeconds = 0.0;
+    // A second tone at the same amplitude throughout, such as one above the output's range.
+    double extraFrequency = 0.0;
 };
 
 // A 44-byte PCM RIFF header with whatever values it is given, sane or not: for files that
 // are meant to be broken, or whose data is a hole.
 QByteArray pcmWaveHeader(quint32 riffSize, quint16 channels, quint32 sampleRate, quint16 bits,
                          quint32 dataSize);
+
+// A RIFF file of the tone as integer PCM: `bits` significant bits at the top of containers
+// of `bytes` bytes (1 to 8), WAVE_FORMAT_EXTENSIBLE with `channelMask` when that is not 0.
+// Shapes libsndfile does not write.
+QByteArray pcmToneFile(const ToneSpec &tone, int bits, int bytes, quint32 channelMask = 0);
 
 // Writes the tone; false when libsndfile cannot write that container, encoding and shape.
 bool writeToneFile(const QString &path, const ToneSpec &tone);
