@@ -201,11 +201,11 @@ struct SpareDecoder final
 };
 
 // With a `rehearsal` file, decodes it first and plays none of it (Engine::startSpare).
-void runSpare(SpareDecoder *spare, int rehearsal, int rehearsalRate)
+void runSpare(SpareDecoder *spare, int rehearsal, int outputRate)
 {
     if (rehearsal >= 0) {
         auto *voice = new Voice("/proc/self/fd/" + std::to_string(rehearsal), 0);
-        decode(voice, rehearsalRate);
+        decode(voice, outputRate);
         release(voice); // the share a controller would hold: nobody plays it
         ::close(rehearsal);
     }
