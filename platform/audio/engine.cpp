@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -16,14 +17,17 @@
 #include <vector>
 
 #include <semaphore.h>
+#include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 // Threads:
 //  - the caller (the window thread) only drops a request into a slot and bumps a counter;
 //  - the controller thread owns the output: opens it, reopens it when its server went
 //    away, and starts one decoder thread per sound;
 //  - a decoder thread opens and decodes its file into the sound's ring buffer, so a file
-//    that stalls holds up nothing but its own thread;
+//    that stalls holds up nothing but its own thread. Each is started ahead, after the
+//    sound before it, and waits for its file (SpareDecoder);
 //  - the output's thread pulls the current sound from its ring (Engine::pull).
 // A sound is owned by exactly one of controller or output at a time (handed over through
 // atomic exchanges and a queue), plus its decoder; the last one to let go frees it.
@@ -114,6 +118,68 @@ void decode(Voice *voice, int deviceRate)
     voice->done.store(true, std::memory_order_release);
     markReady(*voice);
     release(voice);
+}
+
+// A 16-bit stereo wave file of `frames` frames of silence.
+std::vector<unsigned char> silentWave(int rate, std::uint32_t frames)
+{
+    constexpr std::uint32_t frameBytes = 4;
+    const std::uint32_t dataBytes = frames * frameBytes;
+    std::vector<unsigned char> file(44 + dataBytes, 0);
+    std::size_t at = 0;
+    auto text = [&](const char *four) {
+        std::memcpy(file.data() + at, four, 4);
+        at += 4;
+    };
+    auto le = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            file[at++] = static_cast<unsigned char>(v >> (8 * i));
+    };
+    text("RIFF");
+    le(36 + dataBytes, 4);
+    text("WAVE");
+    text("fmt ");
+    le(16, 4);
+    le(1, 2); // PCM
+    le(2, 2);
+    le(static_cast<std::uint32_t>(rate), 4);
+    le(static_cast<std::uint32_t>(rate) * frameBytes, 4);
+    le(frameBytes, 2);
+    le(16, 2);
+    text("data");
+    le(dataBytes, 4);
+    return file;
+}
+
+// A decoder thread started before its sound is known, so that a click never waits for a
+// thread to start. The controller's until it is handed a sound, then its thread's.
+struct SpareDecoder final
+{
+    SpareDecoder() { sem_init(&go, 0, 0); }
+    ~SpareDecoder() { sem_destroy(&go); }
+    SpareDecoder(const SpareDecoder &) = delete;
+    SpareDecoder &operator=(const SpareDecoder &) = delete;
+
+    sem_t go; // posted once `voice` and `deviceRate` are set
+    Voice *voice = nullptr;
+    int deviceRate = 0;
+};
+
+// With a `rehearsal` file, decodes it first and plays none of it (Engine::startSpare).
+void runSpare(SpareDecoder *spare, int rehearsal, int outputRate)
+{
+    if (rehearsal >= 0) {
+        auto *voice = new Voice("/proc/self/fd/" + std::to_string(rehearsal), 0);
+        decode(voice, outputRate);
+        release(voice); // the share a controller would hold: nobody plays it
+        ::close(rehearsal);
+    }
+    while (sem_wait(&spare->go) != 0 && errno == EINTR) {
+    }
+    Voice *voice = spare->voice;
+    const int deviceRate = spare->deviceRate;
+    delete spare;
+    decode(voice, deviceRate);
 }
 
 class Engine final : public audio::Source
@@ -218,8 +284,9 @@ private:
         for (;;) {
             waitForWork();
             reclaimRetired();
-            if (prepare_.exchange(false, std::memory_order_acq_rel))
-                ensureOutput();
+            if (prepare_.exchange(false, std::memory_order_acq_rel) && ensureOutput()
+                && spare_ == nullptr)
+                spare_ = startSpare(true);
             if (warm_.exchange(false, std::memory_order_acq_rel) && ensureOutput()) {
                 wakeOutput();
                 sleepLater();
@@ -264,6 +331,37 @@ private:
         }
     }
 
+    // A decoder thread that waits for its sound. With `rehearse` it first decodes a short
+    // silent wave held in memory: the program's first decoder otherwise pays, while its
+    // click waits, for what only a first one does (its malloc arena, the wave reader's and
+    // the resampler's code paged in and bound, their tables built).
+    SpareDecoder *startSpare(bool rehearse)
+    {
+        int rehearsal = -1;
+        if (rehearse) {
+            // At another rate than the output's, so that the resampler runs too.
+            const std::vector<unsigned char> wave
+                = silentWave(output_->rate() == 48000 ? 44100 : 48000, 2048);
+            rehearsal = memfd_create("bellboard-rehearsal", MFD_CLOEXEC);
+            if (rehearsal >= 0
+                && ::write(rehearsal, wave.data(), wave.size())
+                       != static_cast<ssize_t>(wave.size())) {
+                ::close(rehearsal);
+                rehearsal = -1;
+            }
+        }
+        auto *spare = new SpareDecoder;
+        try {
+            std::thread(runSpare, spare, rehearsal, output_->rate()).detach();
+        } catch (const std::system_error &) {
+            delete spare;
+            if (rehearsal >= 0)
+                ::close(rehearsal);
+            return nullptr;
+        }
+        return spare;
+    }
+
     // Unless something plays or wakes the output again before then.
     void sleepLater() { sleepAt_ = std::chrono::steady_clock::now() + idleSleep; }
 
@@ -304,6 +402,9 @@ private:
         publishedResting_.store(false, std::memory_order_relaxed);
         wakeOutput();
         output_->restart();
+        // The next sound's decoder, now that this one is on its way.
+        if (spare_ == nullptr)
+            spare_ = startSpare(false);
     }
 
     // The first backend that opens. An output that stands in for a sound server looks for
@@ -360,11 +461,18 @@ private:
     Voice *start(const std::string &path, std::uint64_t generation)
     {
         auto *voice = new Voice(path, generation);
-        try {
-            std::thread(decode, voice, output_->rate()).detach();
-        } catch (const std::system_error &) {
-            delete voice;
-            return nullptr;
+        if (spare_ != nullptr) {
+            spare_->voice = voice;
+            spare_->deviceRate = output_->rate();
+            sem_post(&spare_->go); // from here on the spare is its thread's
+            spare_ = nullptr;
+        } else {
+            try {
+                std::thread(decode, voice, output_->rate()).detach();
+            } catch (const std::system_error &) {
+                delete voice;
+                return nullptr;
+            }
         }
         live_.push_back(voice);
         activeCount_.fetch_add(1, std::memory_order_acq_rel);
@@ -424,6 +532,7 @@ private:
     bool resting_ = false;
     bool awake_ = false;
     std::vector<Voice *> live_;
+    SpareDecoder *spare_ = nullptr;
 
     // The output thread's (and the controller's once the output is closed).
     Voice *current_ = nullptr;
