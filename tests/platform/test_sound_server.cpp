@@ -165,6 +165,8 @@ int main(int argc, char **argv)
     const QByteArray dir = QFile::encodeName(serverDir().path());
     setenv("PULSE_SERVER", ("unix:" + dir + "/native").constData(), 1);
     setenv("PULSE_RUNTIME_PATH", dir.constData(), 1);
+    setenv("PIPEWIRE_RUNTIME_DIR", dir.constData(), 1);
+    setenv("PIPEWIRE_REMOTE", "pipewire-0", 1);
     setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
     QCoreApplication app(argc, argv);
     TestSoundServer test;
