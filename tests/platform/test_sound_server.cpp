@@ -13,11 +13,22 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <thread>
+
+#include <linux/capability.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace bellboard;
 using namespace bellboard::test;
@@ -38,7 +49,63 @@ bool server(const char *command)
     QString script = qEnvironmentVariable("BELLBOARD_TEST_SERVER_SCRIPT");
     if (script.isEmpty())
         script = QStringLiteral(BELLBOARD_SOURCE_DIR "/scripts/test-pulse.sh");
-    return QProcess::execute(script, {QString::fromLatin1(command), serverDir().path()}) == 0;
+    QStringList args{QString::fromLatin1(command), serverDir().path()};
+    // As a desktop's PipeWire does (through rtkit), else it drops out under load itself.
+    if (qstrcmp(command, "start") == 0 && script.endsWith(QLatin1String("test-pipewire.sh")))
+        args << QStringLiteral("--realtime-if-allowed");
+    return QProcess::execute(script, args) == 0;
+}
+
+// Takes real time away from the calling thread and every thread it starts, as on a desktop
+// without rtkit: no CAP_SYS_NICE (root's way past the limit), and a zero RLIMIT_RTPRIO.
+bool refuseRealTime()
+{
+    const rlimit none{0, 0};
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    if (setrlimit(RLIMIT_RTPRIO, &none) != 0 || syscall(SYS_capget, &header, caps) != 0)
+        return false;
+    const unsigned bit = 1u << (CAP_SYS_NICE % 32);
+    caps[CAP_SYS_NICE / 32].effective &= ~bit;
+    caps[CAP_SYS_NICE / 32].permitted &= ~bit;
+    return syscall(SYS_capset, &header, caps) == 0;
+}
+
+bool realTimeRefused()
+{
+    return qEnvironmentVariableIsSet("BELLBOARD_TEST_REFUSE_REALTIME");
+}
+
+// The output the engine should pick: PipeWire's own where its server runs and our threads
+// may run real-time, else the PulseAudio one.
+QByteArray expectedOutput()
+{
+    if (!qEnvironmentVariable("BELLBOARD_TEST_SERVER_SCRIPT")
+             .endsWith(QLatin1String("test-pipewire.sh"))
+        || realTimeRefused())
+        return "pulse";
+    bool allowed = false;
+    std::thread([&allowed] {
+        sched_param param{};
+        param.sched_priority = 1;
+        allowed = sched_setscheduler(0, SCHED_FIFO, &param) == 0;
+    }).join();
+    return allowed ? "pipewire" : "pulse";
+}
+
+std::vector<pid_t> spin(int processes)
+{
+    std::vector<pid_t> pids;
+    for (int i = 0; i < processes; ++i) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            std::atomic<unsigned long> spins{0};
+            for (;;)
+                spins.fetch_add(1, std::memory_order_relaxed);
+        }
+        pids.push_back(pid);
+    }
+    return pids;
 }
 
 } // namespace
@@ -105,6 +172,9 @@ private slots:
                                                               .seconds = 0.3,
                                                               .markerFrequency = 3000.0,
                                                               .markerSeconds = 0.01}));
+        longTone_ = QFile::encodeName(serverDir().filePath(QStringLiteral("long.wav")));
+        QVERIFY(
+            writeToneFile(QString::fromLocal8Bit(longTone_), {.frequency = 900.0, .seconds = 2.0}));
     }
 
     void withoutServerCallsReturnAtOnce()
@@ -123,6 +193,47 @@ private slots:
     {
         QVERIFY(server("start"));
         QVERIFY(heard());
+        QCOMPARE(QByteArray(platform::audio::engineStats().output), expectedOutput());
+    }
+
+    // Whichever output plays, spinning processes never make it drop out: 2 ms or more of
+    // silence inside a 2 s tone is a gap.
+    void noGapsUnderLoad_data()
+    {
+        QTest::addColumn<int>("busy");
+        QTest::newRow("4 busy") << 4;
+        QTest::newRow("8 busy") << 8;
+    }
+    void noGapsUnderLoad()
+    {
+        QFETCH(int, busy);
+        MonitorRecorder recorder;
+        QVERIFY(recorder.start());
+        const std::vector<pid_t> spinners = spin(busy);
+        const std::size_t start = recorder.frameAt(MonitorRecorder::Clock::now());
+        platform::PlaySoundA(longTone_.constData(), nullptr, platform::SND_ASYNC);
+        const bool recorded = recorder.waitUntil(start + 3 * MonitorRecorder::rate, 6000ms);
+        for (pid_t pid : spinners) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        QVERIFY(recorded);
+        const std::vector<float> x = recorder.samples(start, start + 3 * MonitorRecorder::rate);
+        const std::size_t first = firstSound(x);
+        std::size_t last = x.size();
+        while (last > first && std::abs(x[last - 1]) < 0.01f)
+            --last;
+        QVERIFY(last - first >= std::size_t(1.9 * MonitorRecorder::rate));
+        constexpr std::size_t ms = MonitorRecorder::rate / 1000;
+        int gaps = 0, silentMs = 0;
+        for (std::size_t i = first; i + ms <= last; i += ms) {
+            const bool silent
+                = std::all_of(x.begin() + std::ptrdiff_t(i), x.begin() + std::ptrdiff_t(i + ms),
+                              [](float v) { return std::abs(v) < 0.01f; });
+            silentMs = silent ? silentMs + 1 : 0;
+            gaps += silentMs == 2 ? 1 : 0;
+        }
+        QCOMPARE(gaps, 0);
     }
 
     void serverRestartIsSurvived() { restartAndHear(); }
@@ -157,6 +268,7 @@ private slots:
 
 private:
     QByteArray tone_;
+    QByteArray longTone_;
 };
 
 int main(int argc, char **argv)
@@ -168,6 +280,16 @@ int main(int argc, char **argv)
     setenv("PIPEWIRE_RUNTIME_DIR", dir.constData(), 1);
     setenv("PIPEWIRE_REMOTE", "pipewire-0", 1);
     setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    // The engine's threads all descend from the first one that uses it; the recorder, started
+    // from this one, keeps its real time.
+    bool ready = true;
+    if (realTimeRefused())
+        std::thread([&ready] {
+            ready = refuseRealTime();
+            platform::audio::engineStats();
+        }).join();
+    if (!ready)
+        return 1;
     QCoreApplication app(argc, argv);
     TestSoundServer test;
     return QTest::qExec(&test, argc, argv);
