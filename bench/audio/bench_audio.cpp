@@ -337,8 +337,10 @@ int childPlay(const char *how, const char *file, const char *home, double second
     std::printf("%lld\n", static_cast<long long>(called.time_since_epoch().count()));
     std::fflush(stdout);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds + 0.5));
-    const char *output = platform::audio::engineStats().output;
-    std::printf("%s\n", output != nullptr ? output : "none");
+    // Which output played, and whether the decoder ever fell behind it.
+    const auto stats = platform::audio::engineStats();
+    std::printf("%s, %llu underruns\n", stats.output != nullptr ? stats.output : "none",
+                static_cast<unsigned long long>(stats.underruns));
     return 0;
 }
 
