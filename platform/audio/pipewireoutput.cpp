@@ -129,6 +129,7 @@ public:
             return false;
         awakeWanted_ = false;
         apply();
+        adopted_.store(true, std::memory_order_release);
         return true;
     }
 
@@ -286,8 +287,12 @@ private:
         std::size_t frames = data.maxsize / frameBytes;
         if (buffer->requested > 0)
             frames = std::min<std::size_t>(frames, buffer->requested);
-        const bool startNew = startNew_.exchange(false, std::memory_order_acq_rel);
-        const std::size_t got = source_.pull(out, frames, startNew).frames;
+        // Until open() succeeds another output may still be pulling: one at a time.
+        std::size_t got = 0;
+        if (adopted_.load(std::memory_order_acquire)) {
+            const bool startNew = startNew_.exchange(false, std::memory_order_acq_rel);
+            got = source_.pull(out, frames, startNew).frames;
+        }
         std::fill(out + 2 * got, out + 2 * frames, 0.f);
         data.chunk->offset = 0;
         data.chunk->stride = static_cast<std::int32_t>(frameBytes);
@@ -425,6 +430,7 @@ private:
     std::atomic<bool> failed_{false};
     std::atomic<int> policy_{-1}; // the data thread's, once it ran
     std::atomic<bool> startNew_{false};
+    std::atomic<bool> adopted_{false}; // open() succeeded: the source is ours to pull
     int doneSeq_ = -1;
     int rate_ = 0;
     bool awakeWanted_ = true;
