@@ -129,7 +129,6 @@ public:
             return false;
         awakeWanted_ = false;
         apply();
-        adopted_.store(true, std::memory_order_release);
         return true;
     }
 
@@ -138,6 +137,7 @@ public:
     void wake() override
     {
         Locked lock(loop_);
+        adopted_.store(true, std::memory_order_release);
         awakeWanted_ = true;
         apply();
     }
@@ -152,6 +152,7 @@ public:
     void restart() override
     {
         Locked lock(loop_);
+        adopted_.store(true, std::memory_order_release);
         startNew_.store(true, std::memory_order_release);
         awakeWanted_ = true;
         apply();
@@ -287,7 +288,7 @@ private:
         std::size_t frames = data.maxsize / frameBytes;
         if (buffer->requested > 0)
             frames = std::min<std::size_t>(frames, buffer->requested);
-        // Until open() succeeds another output may still be pulling: one at a time.
+        // Until the engine first wakes us, the output we replace may still be pulling.
         std::size_t got = 0;
         if (adopted_.load(std::memory_order_acquire)) {
             const bool startNew = startNew_.exchange(false, std::memory_order_acq_rel);
@@ -430,7 +431,7 @@ private:
     std::atomic<bool> failed_{false};
     std::atomic<int> policy_{-1}; // the data thread's, once it ran
     std::atomic<bool> startNew_{false};
-    std::atomic<bool> adopted_{false}; // open() succeeded: the source is ours to pull
+    std::atomic<bool> adopted_{false}; // the engine has woken us: the source is ours to pull
     int doneSeq_ = -1;
     int rate_ = 0;
     bool awakeWanted_ = true;
