@@ -652,7 +652,9 @@ int main(int argc, char **argv)
                            QStringLiteral("0.3")});
         child.waitForFinished(20000);
         bool ok = false;
-        const long long ns = child.readAllStandardOutput().trimmed().toLongLong(&ok);
+        // The first line; the second says which output played.
+        const long long ns
+            = child.readAllStandardOutput().trimmed().split('\n').value(0).toLongLong(&ok);
         if (ok)
             cold.push_back(firstSampleAfter(line, Clock::time_point(Clock::duration(ns))));
     }
