@@ -8,6 +8,9 @@
 #include "support/audiotone.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -131,6 +134,28 @@ private:
         return pactlShows("short sinks", "bellboard_test\\t.*SUSPENDED");
     }
 
+    // Our stream's node state and latency, as PipeWire's own tools see it.
+    static QString ourNode()
+    {
+        QProcess dump;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PIPEWIRE_CONFIG_DIR"),
+                   serverDir().filePath(QStringLiteral("config/pipewire")));
+        dump.setProcessEnvironment(env);
+        dump.start(QStringLiteral("pw-dump"), {});
+        dump.waitForFinished(5000);
+        for (const QJsonValue &o : QJsonDocument::fromJson(dump.readAllStandardOutput()).array()) {
+            const QJsonObject info = o[QLatin1String("info")].toObject();
+            const QJsonObject props = info[QLatin1String("props")].toObject();
+            if (props[QLatin1String("application.name")].toString() == QLatin1String("Bellboard")
+                && props[QLatin1String("media.class")].toString().startsWith(
+                    QLatin1String("Stream")))
+                return info[QLatin1String("state")].toString() + QLatin1Char(' ')
+                       + props[QLatin1String("node.latency")].toString();
+        }
+        return {};
+    }
+
     // Stops and starts the server; the next call is heard on exactly one new device.
     void restartAndHear()
     {
@@ -197,6 +222,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(pactlShows("sink-inputs", "Corked: no"), 2000);
         // A wake no sound follows goes back to sleep.
         QTRY_VERIFY_WITH_TIMEOUT(corked(), platform::audio::idleSleepMs + 2000);
+        QVERIFY(heard());
+    }
+
+    // Natively, asleep while another stream runs the graph, the stream stays running at a
+    // relaxed latency (waking an inactive one would take far longer); once that stream
+    // goes, it lets the graph stop.
+    void restsRunningOnlyBesideAnotherStream()
+    {
+        if (expectedOutput() != "pipewire")
+            QSKIP("only the native PipeWire output rests this way");
+        {
+            MonitorRecorder relaxed(QStringLiteral("bellboard_test.monitor"), 100);
+            QVERIFY(relaxed.start());
+            QVERIFY(heard());
+            const auto sleeps = platform::audio::engineStats().sleeps;
+            QTRY_VERIFY_WITH_TIMEOUT(platform::audio::engineStats().sleeps > sleeps,
+                                     platform::audio::idleSleepMs + 2000);
+            QTRY_COMPARE_WITH_TIMEOUT(ourNode(), QStringLiteral("running 2048/48000"), 2000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!ourNode().startsWith(QLatin1String("running")), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(sinkSuspended(), 10000);
         QVERIFY(heard());
     }
 
