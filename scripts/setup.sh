@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libsndfile1-dev libpulse-dev libsdl2-dev libasound2-dev libxcb-xkb-dev
+    libsndfile1-dev libpulse-dev libpipewire-0.3-dev libsdl2-dev libasound2-dev libxcb-xkb-dev
 )
 test_packages=(
     xvfb xauth xdotool x11-utils imagemagick

@@ -213,6 +213,8 @@ make_realtime() {
     local name pid tid
     for name in pipewire pipewire-pulse; do
         pid=$(cat "$dir/$name.pid")
+        # The main threads at module-rt's nice level: they move the PulseAudio layer's data.
+        renice -n -11 -p "$pid" >/dev/null 2>&1 || sudo -n renice -n -11 -p "$pid" >/dev/null 2>&1 || true
         for tid in $(ls /proc/"$pid"/task); do
             [ "$tid" = "$pid" ] && continue
             chrt -f -p 20 "$tid" >/dev/null 2>&1 || sudo -n chrt -f -p 20 "$tid" >/dev/null 2>&1 ||

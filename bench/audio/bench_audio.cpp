@@ -325,7 +325,9 @@ int childHeldClickAfterStart(int argc, char **argv)
 // One child: plays `file` for `seconds` through the engine, or through paplay.
 int childPlay(const char *how, const char *file, const char *home, double seconds)
 {
-    becomeOrdinaryUser(home);
+    // PipeWire's own output needs real time, which an ordinary user gets only from rtkit.
+    if (!qEnvironmentVariableIsSet("BELLBOARD_BENCH_REALTIME_PLAYER"))
+        becomeOrdinaryUser(home);
     if (std::string(how) == "paplay") {
         execlp("paplay", "paplay", file, static_cast<char *>(nullptr));
         return 4;
@@ -335,6 +337,10 @@ int childPlay(const char *how, const char *file, const char *home, double second
     std::printf("%lld\n", static_cast<long long>(called.time_since_epoch().count()));
     std::fflush(stdout);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds + 0.5));
+    // Which output played, and whether the decoder ever fell behind it.
+    const auto stats = platform::audio::engineStats();
+    std::printf("%s, %llu underruns\n", stats.output != nullptr ? stats.output : "none",
+                static_cast<unsigned long long>(stats.underruns));
     return 0;
 }
 
@@ -390,6 +396,7 @@ struct LoadResult
     double gaps = NAN; // runs of 2 ms or more of silence inside the tone
     double lost = NAN; // frames between the first and last heard that never reached the sink
     double unheardStart = NAN; // frames before the first heard one (see bench/README.md)
+    QString output;            // the output the player's engine took
 };
 
 // The long tone played by an ordinary user's process while `busy` processes spin.
@@ -404,6 +411,8 @@ LoadResult underLoad(const Timeline &line, const QString &self, const char *how,
                        QString::number(loadSeconds)});
     child.waitForFinished(int(loadSeconds * 1000) + 20000);
     stop(spinners);
+    const QList<QByteArray> said = child.readAllStandardOutput().trimmed().split('\n');
+    const QString output = said.size() == 2 ? QString::fromLatin1(said[1]) : QString();
     std::size_t from = 0;
     const auto x = line.record(started - 50ms, loadSeconds + 3.0, &from);
     const std::size_t start = firstSound(x);
@@ -431,7 +440,7 @@ LoadResult underLoad(const Timeline &line, const QString &self, const char *how,
     const std::size_t first = toneFrame(x.data() + start, 0, frames(0.1));
     const std::size_t last = toneFrame(x.data() + end - 16, total - frames(0.1), total - 15) + 15;
     const double heard = double(end - start - silent);
-    return {double(gaps), std::max(0.0, double(last - first + 1) - heard), double(first)};
+    return {double(gaps), std::max(0.0, double(last - first + 1) - heard), double(first), output};
 }
 
 } // namespace
@@ -445,8 +454,21 @@ int main(int argc, char **argv)
     // (b) clicks a real main window; no display is needed for that.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    // --quick: (b), (d), (h), and (h'), (h'') after 10 s rather than 30, for tuning the output.
-    const bool quick = argc == 2 && std::string(argv[1]) == "--quick";
+    // --quick: (b), (d), (h), and (h'), (h'') after 10 s rather than 20, for tuning the output.
+    // --quantum: (b), (d), the CPU while playing and (g), for choosing the output's quantum.
+    // --recorder-msec N: the recorder's latency (see bench/README.md).
+    bool quick = false;
+    bool quantum = false;
+    int recorderMs = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        quick = quick || arg == "--quick";
+        quantum = quantum || arg == "--quantum";
+        if (arg == "--recorder-msec" && i + 1 < argc)
+            recorderMs = std::atoi(argv[++i]);
+    }
+    // Skips what neither --quick nor --quantum measures.
+    const bool full = !quick && !quantum;
     const QString self = QCoreApplication::applicationFilePath();
 
     QTemporaryDir dir(QStringLiteral("/tmp/bbbench-XXXXXX"));
@@ -471,7 +493,7 @@ int main(int argc, char **argv)
     // The server with no program of ours connected, and no recorder.
     const std::vector<pid_t> server = serverProcesses(socket);
     auto serverCpu = [&] { return cpuSecondsOf(server); };
-    const double serverCpuAlone = quick ? NAN : cpuPercentOver(serverCpu, 10.0);
+    const double serverCpuAlone = full ? cpuPercentOver(serverCpu, 10.0) : NAN;
 
     const QString click = dir.filePath(QStringLiteral("click.wav"));
     const QString a = dir.filePath(QStringLiteral("a.wav"));
@@ -492,8 +514,9 @@ int main(int argc, char **argv)
     const QByteArray clickPath = QFile::encodeName(click);
 
     const bool pipewire = serverName.contains(QLatin1String("PipeWire"));
-    MonitorRecorder recorder(QStringLiteral("bellboard_test.monitor"),
-                             pipewire ? pipewireRecorderLatencyMs : recorderLatencyMs);
+    if (recorderMs <= 0)
+        recorderMs = pipewire ? pipewireRecorderLatencyMs : recorderLatencyMs;
+    MonitorRecorder recorder(QStringLiteral("bellboard_test.monitor"), recorderMs);
     if (!recorder.start()) {
         std::fprintf(stderr, "bench_audio: cannot record the monitor\n");
         if (ownServer)
@@ -528,15 +551,15 @@ int main(int argc, char **argv)
         }
     }
 
-    // Clicks after 30 s untouched, the output asleep: held 100 ms as a person clicks, and
+    // Clicks after 20 s untouched, the output asleep: held 100 ms as a person clicks, and
     // pressed and let go at once as a script does. (The recorder keeps the sink awake; the
     // stream itself is corked.)
     std::vector<double> heldAfterIdle;
     std::vector<double> zeroAfterIdle;
-    for (int i = 0; i < (quick ? 2 : 3); ++i) {
+    for (int i = 0; i < (quantum ? 0 : quick ? 2 : 3); ++i) {
         const Board board(click);
         for (auto *into : {&heldAfterIdle, &zeroAfterIdle}) {
-            QTest::qWait(quick ? 10000 : 30000);
+            QTest::qWait(quick ? 10000 : 20000);
             const auto released = clickPad(board.button(), into == &heldAfterIdle ? 100ms : 0ms);
             into->push_back(firstSampleAfter(line, released));
         }
@@ -544,7 +567,7 @@ int main(int argc, char **argv)
 
     // A person's click, held 100 ms, in a program just started.
     std::vector<double> heldAfterStart;
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < (quantum ? 0 : 10); ++i) {
         QProcess child;
         child.start(self, {QStringLiteral("--held-click-after-start"), click});
         child.waitForFinished(20000);
@@ -558,7 +581,7 @@ int main(int argc, char **argv)
 
     // The first click after a second of quiet: the stream has run dry at the server.
     std::vector<double> afterPause;
-    for (int i = 0; i < (quick ? 0 : trials); ++i) {
+    for (int i = 0; i < (full ? trials : 0); ++i) {
         std::this_thread::sleep_for(1200ms);
         const auto called = Clock::now();
         play(clickPath);
@@ -567,7 +590,7 @@ int main(int argc, char **argv)
 
     // (c) paplay of the same file, from spawning it to its first sample.
     std::vector<double> paplay;
-    for (int i = 0; i < (quick ? 0 : trials); ++i) {
+    for (int i = 0; i < (full ? trials : 0); ++i) {
         QProcess p;
         const auto called = Clock::now();
         p.start(QStringLiteral("paplay"), {click});
@@ -605,13 +628,16 @@ int main(int argc, char **argv)
     // Also the CPU the process takes while a sound plays.
     double rssGrowthMb = NAN;
     double playingCpu = NAN;
+    double serverCpuPlaying = NAN;
     if (!quick && writeSparseWave(huge, 2000u * 1024 * 1024)) {
         const long before = peakRssKb();
         play(QFile::encodeName(huge));
         std::this_thread::sleep_for(1s);
         const double cpuBefore = cpuSeconds();
+        const double serverBefore = serverCpu();
         std::this_thread::sleep_for(7s);
         playingCpu = 100.0 * (cpuSeconds() - cpuBefore) / 7.0;
+        serverCpuPlaying = 100.0 * (serverCpu() - serverBefore) / 7.0;
         rssGrowthMb = double(peakRssKb() - before) / 1024.0;
         play(clickPath);
         std::this_thread::sleep_for(300ms);
@@ -620,13 +646,15 @@ int main(int argc, char **argv)
 
     // First click in a fresh process, which connects to the server on demand.
     std::vector<double> cold;
-    for (int i = 0; i < (quick ? 0 : 10); ++i) {
+    for (int i = 0; i < (full ? 10 : 0); ++i) {
         QProcess child;
         child.start(self, {QStringLiteral("--child"), QStringLiteral("engine"), click, home,
                            QStringLiteral("0.3")});
         child.waitForFinished(20000);
         bool ok = false;
-        const long long ns = child.readAllStandardOutput().trimmed().toLongLong(&ok);
+        // The first line; the second says which output played.
+        const long long ns
+            = child.readAllStandardOutput().trimmed().split('\n').value(0).toLongLong(&ok);
         if (ok)
             cold.push_back(firstSampleAfter(line, Clock::time_point(Clock::duration(ns))));
     }
@@ -650,7 +678,7 @@ int main(int argc, char **argv)
     double idleCpu = NAN;
     double serverCpuIdle = NAN;
     QString idleSinkState = QStringLiteral("-");
-    if (!quick) {
+    if (full) {
         const Board board(click);
         clickPad(board.button(), 100ms);
         QTest::qWait(15000);
@@ -663,11 +691,13 @@ int main(int argc, char **argv)
         pulseServer(dir.path(), "stop");
 
     // PipeWire's PulseAudio layer cannot run its graph faster than a 5.3 ms quantum, and a
-    // card plays a frame one quantum after it is rendered.
-    const double startTarget = pipewire ? 10.0 : 3.0;
-    const double startEach = pipewire ? 12.0 : 5.0;
-    const double cutTarget = pipewire ? 10.0 : 3.0;
-    const double cutP95 = pipewire ? 14.0 : 5.0;
+    // card plays a frame one quantum after it is rendered; PipeWire's own clients can.
+    const auto stats = platform::audio::engineStats();
+    const bool layer = pipewire && qstrcmp(stats.output, "pipewire") != 0;
+    const double startTarget = layer ? 10.0 : 3.0;
+    const double startEach = layer ? 12.0 : pipewire ? 4.0 : 5.0;
+    const double cutTarget = layer ? 10.0 : 3.0;
+    const double cutP95 = layer ? 14.0 : pipewire ? 4.0 : 5.0;
     const std::string idleSink = pipewire ? "not RUNNING" : "SUSPENDED";
     auto limit = [](double v) { return std::to_string(int(v)); };
     const double paplayMedian = percentile(paplay, 0.5);
@@ -687,13 +717,13 @@ int main(int argc, char **argv)
                     [&, v = heldAfterStart](double m, double) {
                         return m <= startTarget && percentile(v, 1.0) <= startEach;
                     }});
-    rows.push_back({"(h') click held 100 ms, after 30 s idle", heldAfterIdle, "ms",
+    rows.push_back({"(h') click held 100 ms, after 20 s idle", heldAfterIdle, "ms",
                     "<= " + limit(startTarget) + ", each <= " + limit(startEach),
                     [&, v = heldAfterIdle](double m, double) {
                         return m <= startTarget && percentile(v, 1.0) <= startEach;
                     }});
     rows.push_back(
-        {"(h'') zero-length click, after 30 s idle", zeroAfterIdle, "ms",
+        {"(h'') zero-length click, after 20 s idle", zeroAfterIdle, "ms",
          pipewire ? "<= 40" : "reference",
          pipewire ? std::function<bool(double, double)>([](double m, double) { return m <= 40.0; })
                   : std::function<bool(double, double)>()});
@@ -730,9 +760,15 @@ int main(int argc, char **argv)
                         return m <= 0.5;
                     }});
     rows.push_back({"(f') CPU while a sound plays", {playingCpu}, "% core", "reference", nullptr});
+    rows.push_back({"(i''') server CPU while a sound plays",
+                    {serverCpuPlaying},
+                    "% core",
+                    "reference",
+                    nullptr});
     for (std::size_t i = 0; i < load.size(); ++i) {
         const bool engine = std::string(load[i].how) == "engine";
-        const std::string who = engine ? "program" : "paplay";
+        const std::string who
+            = engine ? "program (" + load[i].result.output.toStdString() + ")" : "paplay";
         const std::string busy = std::to_string(load[i].busy) + " busy";
         rows.push_back({"(g) gaps, 12 s, " + busy + ", " + who,
                         {load[i].result.gaps},
@@ -752,13 +788,12 @@ int main(int argc, char **argv)
     }
     rows.push_back({"first click in a fresh process", cold, "ms", "reference", nullptr});
 
-    const auto stats = platform::audio::engineStats();
     const int outRate = stats.deviceRate == 0 ? 48000 : stats.deviceRate;
     std::printf("server: %s; output: %s, %d Hz, queue %.1f ms, requests %.1f ms; sink latency "
-                "%.2f ms\n\n",
+                "%.2f ms; recorder %d ms\n\n",
                 qPrintable(serverName), stats.output != nullptr ? stats.output : "none", outRate,
                 1000.0 * stats.queueFrames / outRate, 1000.0 * stats.periodFrames / outRate,
-                ms(latency));
+                ms(latency), recorderMs);
     std::printf("| %-46s | %6s | %9s | %9s | %-6s | %-19s | %-4s |\n", "measure", "trials",
                 "median", "p95", "unit", "target", "met");
     std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(48, '-').c_str(),

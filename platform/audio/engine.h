@@ -19,7 +19,7 @@ struct EngineStats
     int deviceRate = 0;            // 0 while no output is open
     int periodFrames = 0;          // what the output asks for at a time
     int queueFrames = 0;           // what it keeps queued ahead at most
-    const char *output = nullptr;  // "pulse" or "sdl"; null while none is open
+    const char *output = nullptr;  // "pipewire", "pulse" or "sdl"; null while none is open
 };
 
 // Cuts off the sound that plays and starts `name` (a path in the file-name encoding) in the

@@ -67,12 +67,14 @@ public:
     virtual int queueFrames() const = 0;
 };
 
+std::unique_ptr<Output> makePipeWireOutput(Source &source);
 std::unique_ptr<Output> makePulseOutput(Source &source);
 std::unique_ptr<Output> makeSdlOutput(Source &source);
 
-// Best first: the desktop's sound server, else SDL's own drivers (bare ALSA, or PipeWire
-// without its PulseAudio layer).
+// Best first: PipeWire itself where its data thread gets real time, else the desktop's sound
+// server through libpulse (PulseAudio, or PipeWire's PulseAudio layer, which queues for us),
+// else SDL's own drivers (bare ALSA).
 using OutputFactory = std::unique_ptr<Output> (*)(Source &);
-inline constexpr OutputFactory backends[] = {makePulseOutput, makeSdlOutput};
+inline constexpr OutputFactory backends[] = {makePipeWireOutput, makePulseOutput, makeSdlOutput};
 
 } // namespace bellboard::platform::audio

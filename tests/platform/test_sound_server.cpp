@@ -8,6 +8,9 @@
 #include "support/audiotone.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -18,6 +21,11 @@
 #include <cstdlib>
 #include <memory>
 #include <thread>
+
+#include <linux/capability.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 
 using namespace bellboard;
 using namespace bellboard::test;
@@ -38,7 +46,48 @@ bool server(const char *command)
     QString script = qEnvironmentVariable("BELLBOARD_TEST_SERVER_SCRIPT");
     if (script.isEmpty())
         script = QStringLiteral(BELLBOARD_SOURCE_DIR "/scripts/test-pulse.sh");
-    return QProcess::execute(script, {QString::fromLatin1(command), serverDir().path()}) == 0;
+    QStringList args{QString::fromLatin1(command), serverDir().path()};
+    // As a desktop's PipeWire does (through rtkit), else it drops out under load itself.
+    if (qstrcmp(command, "start") == 0 && script.endsWith(QLatin1String("test-pipewire.sh")))
+        args << QStringLiteral("--realtime-if-allowed");
+    return QProcess::execute(script, args) == 0;
+}
+
+// Takes real time away from the calling thread and every thread it starts, as on a desktop
+// without rtkit: no CAP_SYS_NICE (root's way past the limit), and a zero RLIMIT_RTPRIO.
+bool refuseRealTime()
+{
+    const rlimit none{0, 0};
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    if (setrlimit(RLIMIT_RTPRIO, &none) != 0 || syscall(SYS_capget, &header, caps) != 0)
+        return false;
+    const unsigned bit = 1u << (CAP_SYS_NICE % 32);
+    caps[CAP_SYS_NICE / 32].effective &= ~bit;
+    caps[CAP_SYS_NICE / 32].permitted &= ~bit;
+    return syscall(SYS_capset, &header, caps) == 0;
+}
+
+bool realTimeRefused()
+{
+    return qEnvironmentVariableIsSet("BELLBOARD_TEST_REFUSE_REALTIME");
+}
+
+// The output the engine should pick: PipeWire's own where its server runs and our threads
+// may run real-time, else the PulseAudio one.
+QByteArray expectedOutput()
+{
+    if (!qEnvironmentVariable("BELLBOARD_TEST_SERVER_SCRIPT")
+             .endsWith(QLatin1String("test-pipewire.sh"))
+        || realTimeRefused())
+        return "pulse";
+    bool allowed = false;
+    std::thread([&allowed] {
+        sched_param param{};
+        param.sched_priority = 1;
+        allowed = sched_setscheduler(0, SCHED_FIFO, &param) == 0;
+    }).join();
+    return allowed ? "pipewire" : "pulse";
 }
 
 } // namespace
@@ -85,6 +134,28 @@ private:
         return pactlShows("short sinks", "bellboard_test\\t.*SUSPENDED");
     }
 
+    // Our stream's node state and latency, as PipeWire's own tools see it.
+    static QString ourNode()
+    {
+        QProcess dump;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PIPEWIRE_CONFIG_DIR"),
+                   serverDir().filePath(QStringLiteral("config/pipewire")));
+        dump.setProcessEnvironment(env);
+        dump.start(QStringLiteral("pw-dump"), {});
+        dump.waitForFinished(5000);
+        for (const QJsonValue &o : QJsonDocument::fromJson(dump.readAllStandardOutput()).array()) {
+            const QJsonObject info = o[QLatin1String("info")].toObject();
+            const QJsonObject props = info[QLatin1String("props")].toObject();
+            if (props[QLatin1String("application.name")].toString() == QLatin1String("Bellboard")
+                && props[QLatin1String("media.class")].toString().startsWith(
+                    QLatin1String("Stream")))
+                return info[QLatin1String("state")].toString() + QLatin1Char(' ')
+                       + props[QLatin1String("node.latency")].toString();
+        }
+        return {};
+    }
+
     // Stops and starts the server; the next call is heard on exactly one new device.
     void restartAndHear()
     {
@@ -123,6 +194,7 @@ private slots:
     {
         QVERIFY(server("start"));
         QVERIFY(heard());
+        QCOMPARE(QByteArray(platform::audio::engineStats().output), expectedOutput());
     }
 
     void serverRestartIsSurvived() { restartAndHear(); }
@@ -153,6 +225,27 @@ private slots:
         QVERIFY(heard());
     }
 
+    // Natively, asleep while another stream runs the graph, the stream stays running at a
+    // relaxed latency (waking an inactive one would take far longer); once that stream
+    // goes, it lets the graph stop.
+    void restsRunningOnlyBesideAnotherStream()
+    {
+        if (expectedOutput() != "pipewire")
+            QSKIP("only the native PipeWire output rests this way");
+        {
+            MonitorRecorder relaxed(QStringLiteral("bellboard_test.monitor"), 100);
+            QVERIFY(relaxed.start());
+            QVERIFY(heard());
+            const auto sleeps = platform::audio::engineStats().sleeps;
+            QTRY_VERIFY_WITH_TIMEOUT(platform::audio::engineStats().sleeps > sleeps,
+                                     platform::audio::idleSleepMs + 2000);
+            QTRY_COMPARE_WITH_TIMEOUT(ourNode(), QStringLiteral("running 2048/48000"), 2000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!ourNode().startsWith(QLatin1String("running")), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(sinkSuspended(), 10000);
+        QVERIFY(heard());
+    }
+
     void cleanupTestCase() { server("stop"); }
 
 private:
@@ -165,7 +258,19 @@ int main(int argc, char **argv)
     const QByteArray dir = QFile::encodeName(serverDir().path());
     setenv("PULSE_SERVER", ("unix:" + dir + "/native").constData(), 1);
     setenv("PULSE_RUNTIME_PATH", dir.constData(), 1);
+    setenv("PIPEWIRE_RUNTIME_DIR", dir.constData(), 1);
+    setenv("PIPEWIRE_REMOTE", "pipewire-0", 1);
     setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    // The engine's threads all descend from the first one that uses it; the recorder, started
+    // from this one, keeps its real time.
+    bool ready = true;
+    if (realTimeRefused())
+        std::thread([&ready] {
+            ready = refuseRealTime();
+            platform::audio::engineStats();
+        }).join();
+    if (!ready)
+        return 1;
     QCoreApplication app(argc, argv);
     TestSoundServer test;
     return QTest::qExec(&test, argc, argv);
