@@ -1,7 +1,7 @@
 // Output straight to PipeWire, with no PulseAudio layer in between.
 //
 // PipeWire's PulseAudio layer never gives a client less than a 256-frame quantum; a stream
-// of its own may ask for 64 frames, so a click starts within a couple of milliseconds. The
+// of its own may ask for less, so a click starts within a few milliseconds. The
 // price is that nobody queues for us: the sound is written in the graph's real-time cycle,
 // one quantum ahead, so a data thread that is not real-time itself drops out under load.
 // open() therefore refuses, and the engine takes the PulseAudio layer, unless that thread
@@ -36,9 +36,10 @@ namespace bellboard::platform::audio {
 
 namespace {
 
-// What a playing stream asks of the graph; see bench/README.md for how it was chosen.
-// PIPEWIRE_LATENCY, PipeWire's own override for every client, wins.
-constexpr const char *playingLatency = "64/48000";
+// What a playing stream asks of the graph; see bench/README.md for how it was chosen. At 64
+// frames the graph dropped cycles now and then on an idle two-core machine, and tones had
+// gaps; 128 had none. PIPEWIRE_LATENCY, PipeWire's own override for every client, wins.
+constexpr const char *playingLatency = "128/48000";
 // Asleep while another client runs the graph: no smaller than what a relaxed client asks
 // for (the graph's largest quantum), so that we never make it run faster.
 constexpr const char *restingLatency = "2048/48000";
