@@ -58,30 +58,19 @@ private slots:
         const QByteArray pcm16 = pcmToneFile(tone, 16, 2); // libsndfile reads it
         const QByteArray pcm36 = pcmToneFile(tone, 36, 5); // we do
         const QByteArray pcm12 = pcmToneFile(tone, 12, 4); // so do we: the container is wide
-        QTest::newRow("16-bit, 1 kHz") << pcm16 << true;
         QTest::newRow("16-bit, 768 kHz") << with(pcm16, 24, 768000, 4) << true;
         QTest::newRow("16-bit, 999 Hz") << with(pcm16, 24, 999, 4) << false;
-        QTest::newRow("16-bit, 768,001 Hz") << with(pcm16, 24, 768001, 4) << false;
-        QTest::newRow("36-bit, 1 kHz") << pcm36 << true;
         QTest::newRow("12 bits in 4 bytes") << pcm12 << true;
-        QTest::newRow("36-bit, 999 Hz") << with(pcm36, 24, 999, 4) << false;
         QTest::newRow("36-bit, 768,001 Hz") << with(pcm36, 24, 768001, 4) << false;
         const QByteArray stereo36 = pcmToneFile(
             {.channels = 2, .rate = 1000, .frequency = 100.0, .seconds = 0.01}, 36, 5);
-        QTest::newRow("36-bit, stereo") << stereo36 << true;
         QTest::newRow("36-bit, frames not whole")
             << with(stereo36, 32, 9, 2) << false; // 9 bytes cannot hold two channels
         QTest::newRow("41 bits in 5 bytes") << with(pcm36, 34, 41, 2) << false;
-        QTest::newRow("36-bit, no data") << with(pcm36, 40, 0, 4) << false;
         QTest::newRow("36-bit, less than a frame") << pcm36.left(44 + 4) << false;
         QTest::newRow("36-bit, cut in the format") << pcm36.left(30) << false;
-        const ToneSpec many{.channels = 32, .rate = 768000, .seconds = 0.001};
-        QTest::newRow("64-bit, 32 channels") << pcmToneFile(many, 64, 8, 0x3FFFF) << true;
         QTest::newRow("64-bit, 33 channels")
             << pcmToneFile({.channels = 33, .rate = 48000, .seconds = 0.001}, 64, 8, 0x3FFFF)
-            << false;
-        QTest::newRow("16-bit, 33 channels")
-            << pcmToneFile({.channels = 33, .rate = 48000, .seconds = 0.001}, 16, 2, 0x3FFFF)
             << false;
     }
 
