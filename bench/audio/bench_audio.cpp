@@ -123,10 +123,7 @@ struct Timeline
     MonitorRecorder &recorder;
     Clock::duration latency;
 
-    Clock::time_point heardAt(std::size_t frame) const
-    {
-        return recorder.sinkTimeOf(frame) + latency;
-    }
+    Clock::time_point heardAt(std::size_t frame) const { return recorder.heardAt(frame, latency); }
     // The frame heard at `when`, once the recording has gone some way past it.
     std::size_t frameAt(Clock::time_point when) const
     {
@@ -395,8 +392,9 @@ struct LoadResult
 {
     double gaps = NAN; // runs of 2 ms or more of silence inside the tone
     double lost = NAN; // frames between the first and last heard that never reached the sink
-    double unheardStart = NAN; // frames before the first heard one (see bench/README.md)
-    QString output;            // the output the player's engine took
+    double unheardStart = NAN;   // frames before the first heard one (see bench/README.md)
+    double recorderMissed = NAN; // frames the recorder itself missed inside the tone
+    QString output;              // the output the player's engine took
 };
 
 // The long tone played by an ordinary user's process while `busy` processes spin.
@@ -440,7 +438,10 @@ LoadResult underLoad(const Timeline &line, const QString &self, const char *how,
     const std::size_t first = toneFrame(x.data() + start, 0, frames(0.1));
     const std::size_t last = toneFrame(x.data() + end - 16, total - frames(0.1), total - 15) + 15;
     const double heard = double(end - start - silent);
-    return {double(gaps), std::max(0.0, double(last - first + 1) - heard), double(first), output};
+    // Cycles the recorder missed are not the player's loss.
+    const double missed = double(line.recorder.missedFrames(from + start, from + end));
+    return {double(gaps), std::max(0.0, double(last - first + 1) - heard - missed), double(first),
+            missed, output};
 }
 
 } // namespace
@@ -780,6 +781,12 @@ int main(int argc, char **argv)
                         "frames",
                         engine ? "0, <= paplay" : "reference",
                         engine ? loadMet(i) : std::function<bool(double, double)>()});
+        if (line.recorder.native())
+            rows.push_back({"    frames the recorder missed, " + busy + ", " + who,
+                            {load[i].result.recorderMissed},
+                            "frames",
+                            "reference",
+                            nullptr});
         rows.push_back({"    start not at the monitor, " + busy + ", " + who,
                         {load[i].result.unheardStart},
                         "frames",
@@ -789,11 +796,15 @@ int main(int argc, char **argv)
     rows.push_back({"first click in a fresh process", cold, "ms", "reference", nullptr});
 
     const int outRate = stats.deviceRate == 0 ? 48000 : stats.deviceRate;
-    std::printf("server: %s; output: %s, %d Hz, queue %.1f ms, requests %.1f ms; sink latency "
-                "%.2f ms; recorder %d ms\n\n",
-                qPrintable(serverName), stats.output != nullptr ? stats.output : "none", outRate,
-                1000.0 * stats.queueFrames / outRate, 1000.0 * stats.periodFrames / outRate,
-                ms(latency), recorderMs);
+    std::printf(
+        "server: %s; output: %s, %d Hz, queue %.1f ms, requests %.1f ms; sink latency "
+        "%.2f ms; recorder %d ms%s\n\n",
+        qPrintable(serverName), stats.output != nullptr ? stats.output : "none", outRate,
+        1000.0 * stats.queueFrames / outRate, 1000.0 * stats.periodFrames / outRate, ms(latency),
+        recorderMs,
+        recorder.native() ? qPrintable(
+            QStringLiteral(", native, %1 frames of its cycles missed").arg(recorder.missedFrames()))
+                          : "");
     std::printf("| %-46s | %6s | %9s | %9s | %-6s | %-19s | %-4s |\n", "measure", "trials",
                 "median", "p95", "unit", "target", "met");
     std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(48, '-').c_str(),
