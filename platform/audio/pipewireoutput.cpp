@@ -13,16 +13,24 @@
 // quantum. So asleep it goes inactive only while no other stream runs; while one does, it
 // stays active at a relaxed latency that leaves the graph's quantum as that client set it,
 // and a wake only lowers the latency again.
+//
+// A machine that cannot keep up with the small quantum (the graph ran a cycle without us in
+// the middle of a sound: a late wake-up of our real-time thread) gets the next larger one
+// once that sound is over, since changing the graph's quantum under a sound may cost a
+// cycle itself; up to what the PulseAudio layer would give. After ten minutes without a
+// miss the smaller one is tried again.
 
 #include "platform/audio/output.h"
 
 #include <pipewire/pipewire.h>
+#include <spa/node/io.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/param/props.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,10 +44,13 @@ namespace bellboard::platform::audio {
 
 namespace {
 
-// What a playing stream asks of the graph; see bench/README.md for how it was chosen. At 64
-// frames the graph dropped cycles now and then on an idle two-core machine, and tones had
-// gaps; 128 had none. PIPEWIRE_LATENCY, PipeWire's own override for every client, wins.
-constexpr const char *playingLatency = "128/48000";
+// What a playing stream asks of the graph at first; see bench/README.md for how it was
+// chosen: the smallest quantum at which a click is heard within 3 ms. PIPEWIRE_LATENCY,
+// PipeWire's own override for every client, wins, and is kept whatever happens.
+constexpr int playingFrames = 64;
+// After misses, at most this: the PulseAudio layer's quantum, past which we gain nothing.
+constexpr int largestPlayingFrames = 256;
+constexpr auto missesForgottenAfter = std::chrono::minutes(10);
 // Asleep while another client runs the graph: no smaller than what a relaxed client asks
 // for (the graph's largest quantum), so that we never make it run faster.
 constexpr const char *restingLatency = "2048/48000";
@@ -76,8 +87,9 @@ public:
         static const bool initialised = (pw_init(nullptr, nullptr), true);
         (void)initialised;
         const char *wanted = std::getenv("PIPEWIRE_LATENCY");
-        playingLatency_
-            = wanted != nullptr && latencyFrames(wanted, 48000) > 0 ? wanted : playingLatency;
+        fixedLatency_ = wanted != nullptr && latencyFrames(wanted, 48000) > 0;
+        playingLatency_ = fixedLatency_ ? wanted : latencyOf(playingFrames);
+        playingFrames_ = latencyFrames(playingLatency_.c_str(), 48000);
     }
     ~PipeWireOutput() override { close(); }
     PipeWireOutput(const PipeWireOutput &) = delete;
@@ -140,6 +152,18 @@ public:
         Locked lock(loop_);
         adopted_.store(true, std::memory_order_release);
         awakeWanted_ = true;
+        // Long enough without a miss: try the smaller quantum again.
+        if (!stepPending_ && !fixedLatency_ && playingFrames_ > playingFrames
+            && std::chrono::steady_clock::now() - lastStep_ > missesForgottenAfter)
+            setPlayingFrames(playingFrames_ / 2);
+        takePendingStep();
+        apply();
+    }
+
+    void rest() override
+    {
+        Locked lock(loop_);
+        takePendingStep();
         apply();
     }
 
@@ -161,7 +185,10 @@ public:
 
     const char *name() const override { return "pipewire"; }
     int rate() const override { return rate_; }
-    int periodFrames() const override { return latencyFrames(playingLatency_.c_str(), rate_); }
+    int periodFrames() const override
+    {
+        return static_cast<int>(static_cast<long long>(playingFrames_.load()) * rate_ / 48000);
+    }
     int queueFrames() const override { return periodFrames(); }
 
 private:
@@ -175,6 +202,37 @@ private:
     };
 
     bool failed() const { return failed_.load(std::memory_order_acquire); }
+
+    static std::string latencyOf(int frames) { return std::to_string(frames) + "/48000"; }
+
+    // With the loop locked; apply() sends it.
+    void setPlayingFrames(int frames)
+    {
+        playingFrames_ = frames;
+        playingLatency_ = latencyOf(frames);
+        lastStep_ = std::chrono::steady_clock::now();
+        latencyChanged_ = true;
+    }
+
+    // With the loop locked, when no sound plays.
+    void takePendingStep()
+    {
+        if (!stepPending_)
+            return;
+        stepPending_ = false;
+        setPlayingFrames(std::min(playingFrames_ * 2, largestPlayingFrames));
+    }
+
+    // On the loop, after the data thread saw the graph run cycles without us. One step per
+    // sound, and none for misses in the second after a step: those are its own.
+    static int onMissed(spa_loop *, bool, std::uint32_t, const void *, std::size_t, void *self)
+    {
+        auto *out = static_cast<PipeWireOutput *>(self);
+        if (!out->fixedLatency_ && out->playingFrames_ < largestPlayingFrames
+            && std::chrono::steady_clock::now() - out->lastStep_ >= std::chrono::seconds(1))
+            out->stepPending_ = true;
+        return 0;
+    }
 
     // Runs with the loop locked; false when the server failed or did not answer in time.
     bool sync(const timespec &deadline)
@@ -259,17 +317,22 @@ private:
         const bool relaxed = !awakeWanted_;
         // The latency first: a stream that becomes active never asks for the small quantum
         // it is not going to use.
-        if (relaxed != relaxed_) {
+        if (relaxed != relaxed_ || (latencyChanged_ && !relaxed)) {
             const spa_dict_item item = SPA_DICT_ITEM_INIT(
                 PW_KEY_NODE_LATENCY, relaxed ? restingLatency : playingLatency_.c_str());
             const spa_dict dict = SPA_DICT_INIT(&item, 1);
             pw_stream_update_properties(stream_, &dict);
             relaxed_ = relaxed;
+            latencyChanged_ = false;
         }
         if (active != active_) {
             pw_stream_set_active(stream_, active);
             active_ = active;
         }
+        // A stream that was inactive resumes with a jump in the clock that is no miss; one
+        // at rest misses nothing anyone hears.
+        watching_.store(active && !relaxed, std::memory_order_release);
+        recount_.store(true, std::memory_order_release);
     }
 
     // The graph's cycle, on the data thread: no locks, no allocation, no I/O.
@@ -277,6 +340,16 @@ private:
     {
         if (policy_.load(std::memory_order_relaxed) < 0)
             policy_.store(sched_getscheduler(0) & ~SCHED_RESET_ON_FORK, std::memory_order_release);
+        // A miss only counts when it cut into a sound: silence lost is not heard.
+        if (const spa_io_position *position = position_.load(std::memory_order_acquire)) {
+            const std::uint64_t at = position->clock.position;
+            if (!recount_.exchange(false, std::memory_order_acq_rel) && playedLast_
+                && watching_.load(std::memory_order_acquire) && at > nextCycle_
+                && at - nextCycle_ < 48000)
+                pw_loop_invoke(pw_thread_loop_get_loop(loop_), onMissed, 0, nullptr, 0, false,
+                               this);
+            nextCycle_ = at + position->clock.duration;
+        }
         pw_buffer *buffer = pw_stream_dequeue_buffer(stream_);
         if (buffer == nullptr)
             return;
@@ -295,6 +368,7 @@ private:
             const bool startNew = startNew_.exchange(false, std::memory_order_acq_rel);
             got = source_.pull(out, frames, startNew).frames;
         }
+        playedLast_ = got > 0;
         std::fill(out + 2 * got, out + 2 * frames, 0.f);
         data.chunk->offset = 0;
         data.chunk->stride = static_cast<std::int32_t>(frameBytes);
@@ -342,6 +416,13 @@ private:
     }
 
     static void onProcess(void *self) { static_cast<PipeWireOutput *>(self)->process(); }
+
+    static void onIoChanged(void *self, std::uint32_t id, void *area, std::uint32_t)
+    {
+        if (id == SPA_IO_Position)
+            static_cast<PipeWireOutput *>(self)->position_.store(
+                static_cast<const spa_io_position *>(area), std::memory_order_release);
+    }
 
     // Other clients' streams, watched so that asleep we know whether the graph runs anyway.
     static void onGlobal(void *self, std::uint32_t id, std::uint32_t, const char *type,
@@ -414,12 +495,23 @@ private:
         pw_stream_events events{};
         events.version = PW_VERSION_STREAM_EVENTS;
         events.state_changed = onStreamState;
+        events.io_changed = onIoChanged;
         events.process = onProcess;
         return events;
     }();
 
     Source &source_;
-    std::string playingLatency_;
+    std::string playingLatency_;                    // "frames/48000"
+    bool fixedLatency_ = false;                     // the user's, from PIPEWIRE_LATENCY
+    std::atomic<int> playingFrames_{playingFrames}; // of playingLatency_, at 48 kHz
+    bool latencyChanged_ = false;                   // and not sent yet
+    bool stepPending_ = false;                      // a miss asks for a larger quantum
+    std::chrono::steady_clock::time_point lastStep_{};
+    std::atomic<const spa_io_position *> position_{nullptr};
+    std::atomic<bool> watching_{false};
+    std::atomic<bool> recount_{true};
+    std::uint64_t nextCycle_ = 0; // the data thread's: where the next cycle should begin
+    bool playedLast_ = false;     // the data thread's: its last cycle had sound
     pw_thread_loop *loop_ = nullptr;
     pw_context *context_ = nullptr;
     pw_core *core_ = nullptr;
