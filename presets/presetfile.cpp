@@ -35,8 +35,7 @@ QByteArray folderOf(const QByteArray &path)
 
 bool isFolder(const QByteArray &path)
 {
-    struct stat st
-    {};
+    struct stat st = {};
     return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -184,8 +183,7 @@ int writePresetFile(const QString &path, const PadPaths &paths)
         content += "\r\n";
     }
 
-    struct stat old
-    {};
+    struct stat old = {};
     const bool exists = ::stat(target.constData(), &old) == 0;
     if (exists) {
         if (!S_ISREG(old.st_mode))
@@ -258,8 +256,7 @@ int readPresetFile(const QString &path, PadPaths &paths, bool *opened)
     const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errorNumber(errno, Op::Load, file);
-    struct stat st
-    {};
+    struct stat st = {};
     int result = NoError;
     if (::fstat(fd, &st) != 0) {
         result = errorNumber(errno, Op::Load, file);
@@ -279,8 +276,7 @@ int deletePresetFile(const QString &path)
     QByteArray file;
     if (!osPath(path, &file))
         return BadFileName;
-    struct stat st
-    {};
+    struct stat st = {};
     if (::stat(file.constData(), &st) != 0)
         return errorNumber(errno, Op::Delete, file);
     // Read-only presets are kept, as they are on a save: unlinking would not ask the file.
@@ -307,8 +303,7 @@ QStringList listPresets(const QString &folder)
         const QByteArray name(entry->d_name);
         if (!name.endsWith(".pst"))
             continue;
-        struct stat st
-        {};
+        struct stat st = {};
         if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
         names.append(platform::decodePath(name.chopped(4)));

@@ -532,10 +532,11 @@ int main(int argc, char **argv)
     // PipeWire reports no sink latency; a sound card there plays a frame one quantum after
     // the graph renders it, and while our stream plays the quantum is its request size.
     const auto engineStats = platform::audio::engineStats();
-    const Clock::duration latency
-        = pipewire ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-              double(engineStats.periodFrames) / std::max(engineStats.deviceRate, 1)))
-                   : sinkLatency();
+    const double quantumSeconds
+        = double(engineStats.periodFrames) / std::max(engineStats.deviceRate, 1);
+    const auto quantum = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(quantumSeconds));
+    const Clock::duration latency = pipewire ? quantum : sinkLatency();
     std::this_thread::sleep_for(1500ms);
     const Timeline line{recorder, latency};
 
@@ -796,15 +797,15 @@ int main(int argc, char **argv)
     rows.push_back({"first click in a fresh process", cold, "ms", "reference", nullptr});
 
     const int outRate = stats.deviceRate == 0 ? 48000 : stats.deviceRate;
-    std::printf(
-        "server: %s; output: %s, %d Hz, queue %.1f ms, requests %.1f ms; sink latency "
-        "%.2f ms; recorder %d ms%s\n\n",
-        qPrintable(serverName), stats.output != nullptr ? stats.output : "none", outRate,
-        1000.0 * stats.queueFrames / outRate, 1000.0 * stats.periodFrames / outRate, ms(latency),
-        recorderMs,
-        recorder.native() ? qPrintable(
-            QStringLiteral(", native, %1 frames of its cycles missed").arg(recorder.missedFrames()))
-                          : "");
+    const QString recorderNote = recorder.native()
+                                     ? QStringLiteral(", native, %1 frames of its cycles missed")
+                                           .arg(recorder.missedFrames())
+                                     : QString();
+    std::printf("server: %s; output: %s, %d Hz, queue %.1f ms, requests %.1f ms; sink latency "
+                "%.2f ms; recorder %d ms%s\n\n",
+                qPrintable(serverName), stats.output != nullptr ? stats.output : "none", outRate,
+                1000.0 * stats.queueFrames / outRate, 1000.0 * stats.periodFrames / outRate,
+                ms(latency), recorderMs, qPrintable(recorderNote));
     std::printf("| %-46s | %6s | %9s | %9s | %-6s | %-19s | %-4s |\n", "measure", "trials",
                 "median", "p95", "unit", "target", "met");
     std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(48, '-').c_str(),

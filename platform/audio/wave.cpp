@@ -483,10 +483,12 @@ std::size_t WaveReader::readStereo(float *out, std::size_t frames)
     std::size_t total = 0;
     while (total < frames) {
         const std::size_t want = std::min(blockFrames, frames - total);
-        const std::size_t got
-            = file != nullptr ? std::size_t(std::max<sf_count_t>(
-                  0, sf_readf_float(file, block_.get(), static_cast<sf_count_t>(want))))
-                              : readRaw(block_.get(), want);
+        std::size_t got = 0;
+        if (file != nullptr)
+            got = std::size_t(std::max<sf_count_t>(
+                0, sf_readf_float(file, block_.get(), static_cast<sf_count_t>(want))));
+        else
+            got = readRaw(block_.get(), want);
         if (got == 0)
             break;
         for (std::size_t f = 0; f < got; ++f) {

@@ -262,8 +262,7 @@ private slots:
         QCOMPARE(writePresetFile(presetPath("Link"), board({"/new.wav"})), int(NoError));
         QVERIFY(QFileInfo(m_dir->filePath("Link.pst")).isSymLink());
         QCOMPARE(readBytes(m_dir->filePath("Gig.pst")), "/new.wav\r\n" + crlfs(53));
-        struct stat st
-        {};
+        struct stat st = {};
         QCOMPARE(::stat(QFile::encodeName(m_dir->filePath("Gig.pst")).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0640));
         QCOMPARE(entries(m_dir->path()), (QStringList{"Gig.pst", "Link.pst"}));
