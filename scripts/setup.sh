@@ -11,7 +11,7 @@ test_packages=(
     xvfb xauth xdotool x11-utils imagemagick
     pulseaudio pulseaudio-utils sox
     pipewire pipewire-pulse wireplumber
-    clang libclang-rt-14-dev clang-format
+    clang clang-format
 )
 # Building the Debian package (dpkg-shlibdeps, dpkg-buildflags; CPack looks at binaries with
 # file), and checking it.
@@ -25,19 +25,35 @@ case "${1:-}" in
 --format) want+=(clang-format) ;;
 esac
 
-missing=()
-for p in "${want[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-echo "Installing: ${missing[*]}"
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+updated=
+install() {
+    local p missing=()
+    for p in "$@"; do
+        installed "$p" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    if [ -z "$updated" ]; then
+        "${sudo[@]}" apt-get update -qq
+        updated=1
+    fi
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    new+=("${missing[@]}")
+}
+
+new=()
+install "${want[@]}"
+# The fuzzers link clang's own sanitizer runtime, which each release ships under its clang's
+# major version.
+if [ "${1:-}" = --test ]; then
+    install "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
+fi
+missing=("${new[@]}")
+[ ${#missing[@]} -eq 0 ] && exit 0
 
 # Installing pipewire-pulse and wireplumber enables them for every user's next login, where
 # they would take over from a desktop's PulseAudio. The tests start their own by hand, so a

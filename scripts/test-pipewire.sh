@@ -40,9 +40,9 @@ export XDG_RUNTIME_DIR=$dir PIPEWIRE_RUNTIME_DIR=$dir HOME=$dir \
     PULSE_SERVER=unix:$dir/native
 unset DBUS_SESSION_BUS_ADDRESS PIPEWIRE_REMOTE PIPEWIRE_LATENCY PIPEWIRE_QUANTUM DISPLAY
 
-# True when the saved id still names our process (its command line holds our folder).
+# True when the saved id still names our process: one started with our runtime folder.
 ours() {
-    [ -r "/proc/$1/cmdline" ] && tr '\0' ' ' <"/proc/$1/cmdline" | grep -qF -- "$dir/"
+    grep -qzxF -- "XDG_RUNTIME_DIR=$dir" "/proc/$1/environ" 2>/dev/null
 }
 
 stop() {
@@ -147,8 +147,18 @@ EOF
     sed 's/^context.properties = {/&\n    support.dbus = false/' /usr/share/pipewire/client.conf \
         >"$pw/client.conf"
 
-    # WirePlumber: Debian's Lua configuration, minus Bluetooth, the device monitors, the
-    # flatpak portal and remembered state, so it sees only our sink and keeps nothing.
+    # WirePlumber, seeing only our sink and keeping nothing: no device monitors, Bluetooth,
+    # D-Bus, portal or remembered state. 0.4 is configured in Lua, 0.5 in SPA-JSON drop-ins;
+    # what the installed one reads decides.
+    if [ -d /usr/share/wireplumber/main.lua.d ]; then
+        configure_wireplumber_lua "$wp"
+    else
+        configure_wireplumber_json "$wp"
+    fi
+}
+
+configure_wireplumber_lua() {
+    local wp=$1
     cat >"$wp/wireplumber.conf" <<'EOF'
 context.properties = {
     log.level = 2
@@ -187,6 +197,29 @@ EOF
     cat >"$wp/policy.lua.d/60-bellboard-test.lua" <<'EOF'
 bluetooth_policy.policy["use-persistent-storage"] = false
 EOF
+    wireplumber_args=(-c "$wp/wireplumber.conf")
+}
+
+# The configuration folder holds the whole configuration, so Debian's main file comes along;
+# the drop-in adds a profile of the policy alone, without hardware, session services or
+# state.
+configure_wireplumber_json() {
+    local wp=$1
+    cp /usr/share/wireplumber/wireplumber.conf "$wp/"
+    mkdir -p "$wp/wireplumber.conf.d"
+    cat >"$wp/wireplumber.conf.d/60-bellboard-test.conf" <<'EOF'
+context.properties = {
+    log.level = 2
+    support.dbus = false
+}
+wireplumber.profiles = {
+    bellboard-test = {
+        inherits = [ policy, mixin.systemwide-session, mixin.stateless ]
+        support.dbus = disabled
+    }
+}
+EOF
+    wireplumber_args=(-p bellboard-test)
 }
 
 # Starts one daemon in its own session, output to its log, and saves its id.
@@ -231,7 +264,7 @@ start)
     launch pipewire pipewire -c "$dir/config/pipewire/pipewire.conf"
     for _ in $(seq 1 100); do [ -S "$dir/pipewire-0" ] && break; sleep 0.05; done
     [ -S "$dir/pipewire-0" ] || fail "pipewire did not open $dir/pipewire-0"
-    launch wireplumber wireplumber -c "$dir/config/wireplumber/wireplumber.conf"
+    launch wireplumber wireplumber "${wireplumber_args[@]}"
     launch pipewire-pulse pipewire-pulse -c "$dir/config/pipewire/pipewire-pulse.conf"
 
     # Up means: the PulseAudio layer answers, our sink is its default, its monitor exists.

@@ -1,7 +1,8 @@
 // Output straight to PipeWire, with no PulseAudio layer in between.
 //
-// PipeWire's PulseAudio layer never gives a client less than a 256-frame quantum; a stream
-// of its own may ask for less, so a click starts within a few milliseconds. The
+// PipeWire's PulseAudio layer never gives a client less than its minimum quantum (256 or 128
+// frames, as the server is configured); a stream of its own may ask for less, so a click
+// starts within a few milliseconds. The
 // price is that nobody queues for us: the sound is written in the graph's real-time cycle,
 // one quantum ahead, so a data thread that is not real-time itself drops out under load.
 // open() therefore refuses, and the engine takes the PulseAudio layer, unless that thread
@@ -21,6 +22,7 @@
 // miss the smaller one is tried again.
 
 #include "platform/audio/output.h"
+#include "platform/audio/pipewireconfig.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/node/io.h>
@@ -48,8 +50,6 @@ namespace {
 // chosen: the smallest quantum at which a click is heard within 3 ms. PIPEWIRE_LATENCY,
 // PipeWire's own override for every client, wins, and is kept whatever happens.
 constexpr int playingFrames = 64;
-// After misses, at most this: the PulseAudio layer's quantum, past which we gain nothing.
-constexpr int largestPlayingFrames = 256;
 constexpr auto missesForgottenAfter = std::chrono::minutes(10);
 // Asleep while another client runs the graph: no smaller than what a relaxed client asks
 // for (the graph's largest quantum), so that we never make it run faster.
@@ -90,6 +90,8 @@ public:
         fixedLatency_ = wanted != nullptr && latencyFrames(wanted, 48000) > 0;
         playingLatency_ = fixedLatency_ ? wanted : latencyOf(playingFrames);
         playingFrames_ = latencyFrames(playingLatency_.c_str(), 48000);
+        // After misses, at most the PulseAudio layer's quantum, past which we gain nothing.
+        largestPlayingFrames_ = std::max(pulseLayerMinQuantum(), playingFrames * 2);
     }
     ~PipeWireOutput() override { close(); }
     PipeWireOutput(const PipeWireOutput &) = delete;
@@ -100,14 +102,14 @@ public:
         loop_ = pw_thread_loop_new("bellboard-pipewire", nullptr);
         if (loop_ == nullptr)
             return false;
-        // client-rt.conf loads module-rt, which makes the data thread real-time where the
-        // limits or rtkit allow; plain client.conf never does. It also keeps the library
-        // quiet where no server answers.
-        context_ = pw_context_new(
-            pw_thread_loop_get_loop(loop_),
-            pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", PW_KEY_APP_NAME, "Bellboard",
-                              PW_KEY_APP_ICON_NAME, "io.github.bellboard.Bellboard", nullptr),
-            0);
+        // With module-rt, so the data thread is real-time where the limits or rtkit allow.
+        // It also keeps the library quiet where no server answers.
+        context_
+            = pw_context_new(pw_thread_loop_get_loop(loop_),
+                             pw_properties_new(PW_KEY_CONFIG_NAME, pipewireClientConfig(),
+                                               PW_KEY_APP_NAME, "Bellboard", PW_KEY_APP_ICON_NAME,
+                                               "io.github.bellboard.Bellboard", nullptr),
+                             0);
         if (context_ == nullptr || pw_thread_loop_start(loop_) < 0)
             return false;
         Locked lock(loop_);
@@ -220,7 +222,7 @@ private:
         if (!stepPending_)
             return;
         stepPending_ = false;
-        setPlayingFrames(std::min(playingFrames_ * 2, largestPlayingFrames));
+        setPlayingFrames(std::min(playingFrames_ * 2, largestPlayingFrames_));
     }
 
     // On the loop, after the data thread saw the graph run cycles without us. One step per
@@ -228,7 +230,7 @@ private:
     static int onMissed(spa_loop *, bool, std::uint32_t, const void *, std::size_t, void *self)
     {
         auto *out = static_cast<PipeWireOutput *>(self);
-        if (!out->fixedLatency_ && out->playingFrames_ < largestPlayingFrames
+        if (!out->fixedLatency_ && out->playingFrames_ < out->largestPlayingFrames_
             && std::chrono::steady_clock::now() - out->lastStep_ >= std::chrono::seconds(1))
             out->stepPending_ = true;
         return 0;
@@ -504,6 +506,7 @@ private:
     std::string playingLatency_;                    // "frames/48000"
     bool fixedLatency_ = false;                     // the user's, from PIPEWIRE_LATENCY
     std::atomic<int> playingFrames_{playingFrames}; // of playingLatency_, at 48 kHz
+    int largestPlayingFrames_ = 0;                  // where steps after misses stop
     bool latencyChanged_ = false;                   // and not sent yet
     bool stepPending_ = false;                      // a miss asks for a larger quantum
     std::chrono::steady_clock::time_point lastStep_{};

@@ -1,5 +1,7 @@
 #include "pipewiremonitor.h"
 
+#include "platform/audio/pipewireconfig.h"
+
 #include <pipewire/pipewire.h>
 #include <spa/node/io.h>
 #include <spa/param/audio/format-utils.h>
@@ -148,11 +150,11 @@ PipeWireMonitor::~PipeWireMonitor()
 bool PipeWireMonitor::start()
 {
     d->loop = pw_thread_loop_new("test-monitor", nullptr);
-    // client-rt.conf: the graph's thread in real time where allowed, so that under load the
-    // recorder is not what drops sound.
-    d->context
-        = pw_context_new(pw_thread_loop_get_loop(d->loop),
-                         pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    // The graph's thread in real time where allowed, so that under load the recorder is not
+    // what drops sound.
+    d->context = pw_context_new(
+        pw_thread_loop_get_loop(d->loop),
+        pw_properties_new(PW_KEY_CONFIG_NAME, platform::audio::pipewireClientConfig(), nullptr), 0);
     if (d->context == nullptr || pw_thread_loop_start(d->loop) < 0)
         return false;
     pw_thread_loop_lock(d->loop);

@@ -188,7 +188,7 @@ void TestForm2::closes()
         if (how == QLatin1String("click"))
             QTest::mouseClick(okButton(box), Qt::LeftButton);
         else if (how == QLatin1String("alt+o")) {
-            QApplication::setActiveWindow(w);
+            w->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(w));
             QTest::keyClick(w, Qt::Key_O, Qt::AltModifier);
         } else if (how == QLatin1String("space"))

@@ -337,7 +337,7 @@ private slots:
         QFETCH(QString, to);
         Board b;
         b.form->show();
-        QApplication::setActiveWindow(b.form.get());
+        b.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(b.form.get()));
         auto widget = [&](const QString &n) -> QWidget * {
             if (n.startsWith(QLatin1String("wave ")))
@@ -354,7 +354,7 @@ private slots:
     {
         Board b;
         b.form->show();
-        QApplication::setActiveWindow(b.form.get());
+        b.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(b.form.get()));
         QCOMPARE(QApplication::focusWidget(), b.form->wave(0));
     }
@@ -364,7 +364,7 @@ private slots:
         Board b;
         b.assign(3, QStringLiteral("/snd/kick.wav"));
         b.form->show();
-        QApplication::setActiveWindow(b.form.get());
+        b.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(b.form.get()));
         QTest::keyClick(b.form.get(), Qt::Key_C, Qt::AltModifier);
         QTRY_COMPARE(b.module.padPaths[3], QString()); // an access key clicks a moment later
@@ -452,7 +452,7 @@ private slots:
     {
         Board b;
         b.form->show();
-        QApplication::setActiveWindow(b.form.get());
+        b.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(b.form.get()));
         // A byte that is not UTF-8 reaches the sound service unchanged.
         const QByteArray raw("/snd/caf\xe9 bell.wav");
