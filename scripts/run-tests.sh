@@ -13,6 +13,18 @@ step() {
     echo "==== $*"
 }
 
+# A skip is never silent: every row a suite skipped, with its reason, from CTest's log.
+skipped() {
+    local log=$1/Testing/Temporary/LastTest.log
+    [ -f "$log" ] || return 0
+    local lines
+    lines=$(grep -E '^SKIP +: ' "$log" | sed -E 's/^SKIP +: +//' | sort -u)
+    if [ -n "$lines" ]; then
+        echo "Skipped on $(. /etc/os-release && echo "$PRETTY_NAME"):"
+        sed 's/^/    /' <<<"$lines"
+    fi
+}
+
 # Unformatted code fails at once, before anything is built.
 step "formatting"
 scripts/format.sh --check || exit 1
@@ -26,6 +38,7 @@ if cmake --preset default && cmake --build --preset default -j "$jobs"; then
     # Sound tests listen to real playback: one dropout on a busy two-core machine can cut a
     # tone, so a failing test gets one more run. A real fault fails both.
     ctest --preset default -j "$jobs" --repeat until-pass:2 || status=1
+    skipped build
 else
     status=1
 fi
@@ -37,6 +50,7 @@ step "sanitizer build and tests"
 if cmake --preset asan && cmake --build --preset asan -j "$jobs"; then
     # The same, with every thread slowed down by the sanitizers.
     ctest --preset asan -j "$jobs" --repeat until-pass:2 || status=1
+    skipped build-asan
 else
     status=1
 fi
