@@ -2,7 +2,9 @@
 # Runs the whole `make test` of a clean clone of this repository's HEAD inside a Debian root
 # made with debootstrap: by default Debian 13 (trixie), so one machine tests both releases.
 #
-#   scripts/ci-root.sh [SUITE]
+#   scripts/ci-root.sh [SUITE [GOAL]]
+#
+# GOAL is the make goal to run there instead of test (bench, for the benchmarks' tables).
 #
 # The root is made once from the Debian archive named in this machine's own apt sources and
 # kept in BELLBOARD_CI_CACHE (default /var/cache/bellboard-ci), outside the clone; packages
@@ -11,6 +13,14 @@
 # the tests passed or not. Needs root.
 set -uo pipefail
 suite=${1:-trixie}
+goal=${2:-test}
+case $goal in
+test | bench | package | build) ;;
+*)
+    echo "ci-root.sh: unknown goal '$goal' (test, bench, package or build)" >&2
+    exit 2
+    ;;
+esac
 cache=${BELLBOARD_CI_CACHE:-/var/cache/bellboard-ci}
 root=$cache/$suite
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -114,7 +124,7 @@ chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
             apt-get install -y -qq --no-install-recommends make git ca-certificates >/dev/null
         fi
         cd '"$work"'/bellboard
-        make test'
+        make '"$goal"
 status=$?
-[ $status -eq 0 ] && say "make test passed" || say "make test failed ($status)"
+[ $status -eq 0 ] && say "make $goal passed" || say "make $goal failed ($status)"
 exit $status

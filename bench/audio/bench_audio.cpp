@@ -534,9 +534,9 @@ int main(int argc, char **argv)
     const auto engineStats = platform::audio::engineStats();
     const double quantumSeconds
         = double(engineStats.periodFrames) / std::max(engineStats.deviceRate, 1);
-    const auto quantum = std::chrono::duration_cast<Clock::duration>(
+    const auto graphQuantum = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(quantumSeconds));
-    const Clock::duration latency = pipewire ? quantum : sinkLatency();
+    const Clock::duration latency = pipewire ? graphQuantum : sinkLatency();
     std::this_thread::sleep_for(1500ms);
     const Timeline line{recorder, latency};
 

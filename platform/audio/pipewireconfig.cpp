@@ -6,8 +6,10 @@ extern "C" {
 #include <pipewire/conf.h>
 }
 
-#include <regex>
+#include <cstdio>
+#include <sstream>
 #include <string>
+#include <string_view>
 
 namespace bellboard::platform::audio {
 
@@ -33,6 +35,30 @@ const char *pipewireClientConfig()
     return name;
 }
 
+int minQuantumIn(const std::string &pulseProperties)
+{
+    // The section comes as written, comments included: a set value wins over the
+    // commented-out default that Debian's file documents.
+    int set = 0, documented = 0;
+    std::istringstream lines(pulseProperties);
+    for (std::string line; std::getline(lines, line);) {
+        std::size_t at = line.find_first_not_of(" \t");
+        const bool commented = at != std::string::npos && line[at] == '#';
+        static constexpr std::string_view key = "pulse.min.quantum";
+        at = line.find_first_not_of(" \t#", at);
+        if (at == std::string::npos || line.compare(at, key.size(), key) != 0)
+            continue;
+        unsigned num = 0, den = 0;
+        if (std::sscanf(line.c_str() + at + key.size(), " = %u/%u", &num, &den) != 2
+            && std::sscanf(line.c_str() + at + key.size(), " = \"%u/%u", &num, &den) != 2)
+            continue;
+        if (num == 0 || den == 0 || num > 65536)
+            continue;
+        (commented ? documented : set) = static_cast<int>(num * 48000ULL / den);
+    }
+    return set > 0 ? set : documented > 0 ? documented : 256;
+}
+
 int pulseLayerMinQuantum()
 {
     static const int frames = [] {
@@ -43,20 +69,7 @@ int pulseLayerMinQuantum()
             section = text != nullptr ? text : "";
         }
         pw_properties_free(props);
-        // The section comes as written, comments included: a set value wins over the
-        // commented-out default that Debian's file documents.
-        static const std::regex line(
-            R"((^|\n)[ \t]*(#?)[ \t]*pulse\.min\.quantum[ \t]*=[ \t]*"?([0-9]+)/([0-9]+))");
-        int set = 0, documented = 0;
-        for (auto it = std::sregex_iterator(section.begin(), section.end(), line);
-             it != std::sregex_iterator(); ++it) {
-            const long num = std::stol((*it)[3]), den = std::stol((*it)[4]);
-            if (num <= 0 || den <= 0 || num > 65536)
-                continue;
-            const int at48k = static_cast<int>(num * 48000 / den);
-            ((*it)[2].length() == 0 ? set : documented) = at48k;
-        }
-        return set > 0 ? set : documented > 0 ? documented : 256;
+        return minQuantumIn(section);
     }();
     return frames;
 }

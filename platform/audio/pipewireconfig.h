@@ -2,6 +2,8 @@
 
 // Private to platform/ and its tests: what the installed PipeWire library offers a client.
 
+#include <string>
+
 namespace bellboard::platform::audio {
 
 // The client configuration that loads module-rt, so that a stream's data thread runs in real
@@ -14,5 +16,7 @@ const char *pipewireClientConfig();
 // client: its own setting where the installed configuration makes one, else the default
 // that configuration states. 256 where neither can be read.
 int pulseLayerMinQuantum();
+// The same, from the text of a pipewire-pulse.conf's pulse.properties section.
+int minQuantumIn(const std::string &pulseProperties);
 
 } // namespace bellboard::platform::audio
