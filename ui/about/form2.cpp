@@ -46,7 +46,7 @@ Form2::Form2(MainWindow &main) : QDialog(main.boardWindow())
     m_okButton = new PictureButton(QStringLiteral("&Ok"), this);
     m_okButton->setObjectName(QStringLiteral("Command1"));
     m_okButton->setGeometry(kOk);
-    m_okButton->setPicture(QPixmap(QStringLiteral(":/pictures/face.bmp")));
+    m_okButton->setPicture(loadPicture(QStringLiteral(":/pictures/face.bmp")));
     // Not the default button: Enter presses it only while it has the focus.
     m_okButton->setDefault(false);
     connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);

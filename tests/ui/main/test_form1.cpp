@@ -295,6 +295,50 @@ private slots:
         QCOMPARE(int(qFromLittleEndian<quint16>(header.constData() + 28)), depth);
     }
 
+    // Above 100 % the pictures drawn at twice the size take the same logical room, and the
+    // Stop square's edges stay as narrow, in device pixels, as at 100 %.
+    void picturesStaySharp_data()
+    {
+        QTest::addColumn<QString>("resource");
+        QTest::addColumn<qreal>("ratio");
+        QTest::newRow("Stop at 150 %") << ":/pictures/stop.ico" << 1.5;
+        QTest::newRow("Stop at 200 %") << ":/pictures/stop.ico" << 2.0;
+        QTest::newRow("background at 200 %") << ":/pictures/background.bmp" << 2.0;
+        QTest::newRow("button face at 125 %") << ":/pictures/face.bmp" << 1.25;
+    }
+
+    void picturesStaySharp()
+    {
+        QFETCH(QString, resource);
+        QFETCH(qreal, ratio);
+        const QPixmap once = loadPicture(resource, 1);
+        const QPixmap scaled = loadPicture(resource, ratio);
+        QCOMPARE(scaled.deviceIndependentSize(), QSizeF(once.size()));
+        QCOMPARE(scaled.devicePixelRatio(), 2.0);
+        if (!resource.contains(QLatin1String("stop")))
+            return;
+        // Pixels across the middle row that are neither the face nor the white square.
+        const auto edges = [](const QPixmap &picture, qreal r) {
+            PictureButton b;
+            b.resize(22, 22);
+            b.setPicture(picture);
+            QImage shot(QSize(22, 22) * r, QImage::Format_RGB32);
+            shot.setDevicePixelRatio(r);
+            b.render(&shot);
+            int n = 0;
+            for (int x = shot.width() / 4; x < shot.width() * 3 / 4; ++x) {
+                const int grey = qGray(shot.pixel(x, shot.height() / 2));
+                n += grey > 140 && grey < 220;
+            }
+            return n;
+        };
+        QVERIFY2(edges(scaled, ratio) <= edges(once, 1),
+                 qPrintable(QStringLiteral("%1 edge pixels, %2 at 100 %, %3 from the 1x picture")
+                                .arg(edges(scaled, ratio))
+                                .arg(edges(once, 1))
+                                .arg(edges(once, ratio))));
+    }
+
     void display()
     {
         Board b;
