@@ -13,12 +13,18 @@ set -euo pipefail
 cmd=${1:?start|stop}
 dir=${2:?folder}
 
+# A process that has ended but was not reaped (its parent, this script, is gone) is not
+# running, though kill -0 still finds it.
+running() {
+    [ -r "/proc/$1/stat" ] && [ "$(sed 's/.*) //' "/proc/$1/stat" | cut -c1)" != Z ]
+}
+
 stop() {
     for name in keyboard pointer sway; do
         [ -f "$dir/$name.pid" ] || continue
         pid=$(cat "$dir/$name.pid")
         kill "$pid" 2>/dev/null || true
-        for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        for _ in $(seq 1 50); do running "$pid" || break; sleep 0.1; done
         kill -9 "$pid" 2>/dev/null || true
         rm -f "$dir/$name.pid"
     done
@@ -67,7 +73,7 @@ CONFIG
             swaymsg -s "$sock" -t get_version >/dev/null 2>&1; then
             break
         fi
-        kill -0 "$(cat "$dir/sway.pid")" 2>/dev/null || skip "sway stopped at once: $(tail -3 "$dir/sway.log")"
+        running "$(cat "$dir/sway.pid")" || skip "sway stopped at once: $(tail -3 "$dir/sway.log")"
         sleep 0.1
     done
     [ -n "${sock:-}" ] || skip "sway did not answer within 10 s: $(tail -3 "$dir/sway.log")"

@@ -425,6 +425,28 @@ private slots:
         QVERIFY(labelShowsText(1));
     }
 
+    // A compositor that tiles the board gives it more room than its fixed size: the board
+    // keeps its size inside that room, whole, and still takes the keys.
+    void aTilingCompositorCutsNothingOff()
+    {
+        auto *wayland = dynamic_cast<WaylandSession *>(m_x.get());
+        if (!wayland)
+            QSKIP("the X server here runs without a window manager");
+        QVERIFY(wayland->command(QStringLiteral("[title=\"Bellboard 1.2.6\"] floating disable")));
+        QVERIFY2(until([&] { return m_x->window(m_main.id).geometry.width() > 654; }),
+                 "sway did not tile the board");
+        const QRect room = m_x->window(m_main.id).geometry;
+        QCOMPARE(wayland->drawnSize(m_main.id), QSize(654, 442));
+        QVERIFY(room.width() >= 654 && room.height() >= 442);
+        const QStringList before = m_x->windows(QStringLiteral("Bellboard 1.2.6"));
+        m_x->keys({"alt+a"});
+        QVERIFY2(!m_x->waitWindow(QStringLiteral("Bellboard 1.2.6"), before).id.isEmpty(),
+                 "the tiled board did not take Alt+A");
+        m_x->shot(QStringLiteral("tiled"));
+        m_x->keys({"alt+o"});
+        QVERIFY(until([&] { return m_x->windows(QStringLiteral("Bellboard 1.2.6")) == before; }));
+    }
+
     void theProgramIsStillRunning()
     {
         QCOMPARE(m_program.state(), QProcess::Running);

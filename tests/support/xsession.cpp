@@ -176,10 +176,6 @@ WaylandSession::WaylandSession(const QString &artifacts)
 
 WaylandSession::~WaylandSession()
 {
-    if (m_hold.state() != QProcess::NotRunning) {
-        m_hold.kill();
-        m_hold.waitForFinished();
-    }
     QProcess::execute(QStringLiteral(BELLBOARD_SOURCE_DIR "/scripts/test-sway.sh"),
                       {QStringLiteral("stop"), m_dir});
 }
@@ -328,16 +324,23 @@ void WaylandSession::type(const QString &text)
     run(QStringLiteral("wtype"), {"-d", "20", "--", text});
 }
 
-void WaylandSession::hold(const QString &key, int ms)
+bool WaylandSession::command(const QString &c)
 {
-    m_hold.setProcessEnvironment(environment());
-    m_hold.start(QStringLiteral("wtype"), {"-P", key, "-s", QString::number(ms), "-p", key});
-    m_hold.waitForStarted();
+    QString out;
+    return run(QStringLiteral("swaymsg"), {"-s", m_swaySocket, c}, &out) == 0;
 }
 
-bool WaylandSession::holding()
+QSize WaylandSession::drawnSize(const QString &id)
 {
-    return m_hold.state() != QProcess::NotRunning;
+    QSize size;
+    eachWindow(treeRoot(tree()), [&](const QJsonObject &w) {
+        if (QString::number(w.value(QLatin1String("id")).toInteger()) != id)
+            return;
+        const QJsonObject g = w.value(QLatin1String("geometry")).toObject();
+        size = QSize(g.value(QLatin1String("width")).toInt(),
+                     g.value(QLatin1String("height")).toInt());
+    });
+    return size;
 }
 
 bool WaylandSession::grab(const QString &file)

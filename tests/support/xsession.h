@@ -113,9 +113,10 @@ public:
     void point(const Window &w, QPoint at) override;
     void keys(const QStringList &k) override;
     void type(const QString &text) override;
-    // Holds `key` down for `ms` milliseconds, returning at once; true while it is held.
-    void hold(const QString &key, int ms);
-    bool holding();
+    // Runs a sway command ("[title=...] floating disable"); true when sway took it.
+    bool command(const QString &c);
+    // The size the program itself drew window `id` at, whatever room sway gave it.
+    QSize drawnSize(const QString &id);
 
 protected:
     bool grab(const QString &file) override;
@@ -128,7 +129,6 @@ private:
     QString m_socket;
     QString m_swaySocket;
     QString m_runtime;
-    QProcess m_hold;
 };
 
 // The session the tests run on: Wayland where BELLBOARD_TEST_DESKTOP says "wayland", else X11.
