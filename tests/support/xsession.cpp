@@ -215,6 +215,12 @@ QProcessEnvironment WaylandSession::environment() const
     env.insert(QStringLiteral("WAYLAND_DISPLAY"), m_socket);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
     env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    // libwayland has no frame pointers: only the slow unwinder reaches the Qt frames that
+    // tests/lsan.supp names.
+    if (env.contains(QStringLiteral("ASAN_OPTIONS")))
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   env.value(QStringLiteral("ASAN_OPTIONS"))
+                       + QStringLiteral(":fast_unwind_on_malloc=0"));
     return env;
 }
 

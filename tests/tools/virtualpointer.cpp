@@ -110,6 +110,9 @@ int main(int argc, char *argv[])
     }
     wl_proxy_marshal(pointer, Destroy);
     wl_proxy_destroy(pointer);
+    wl_proxy_destroy(manager);
+    wl_seat_destroy(seat);
+    wl_registry_destroy(registry);
     wl_display_roundtrip(display);
     wl_display_disconnect(display);
     return 0;
