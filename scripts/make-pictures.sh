@@ -58,7 +58,7 @@ draw_board() { # k, output
         "$2"
 }
 draw_board 2 "$work/board2x.png"
-im "$work/board2x.png" -alpha off -type TrueColor PNG24:"$out/background@2x.png"
+im "$work/board2x.png" -alpha off -strip -type TrueColor PNG24:"$out/background@2x.png"
 draw_board 1 "$work/board2.png"
 # IM's own quantiser spends only a few dozen entries on so narrow a range of colours; a
 # palette of 256 steps along the board's own blue, dithered, keeps the gradient smooth.
@@ -84,7 +84,7 @@ draw_face() { # k, output
 draw_face 1 "$work/face1.png"
 im "$work/face1.png" -type TrueColor BMP3:"$out/face.bmp"
 draw_face 2 "$work/face2.png"
-im "$work/face2.png" -type TrueColor PNG24:"$out/face@2x.png"
+im "$work/face2.png" -strip -type TrueColor PNG24:"$out/face@2x.png"
 
 # --- Tool tiles: Stop, Record, volume share the face's bevel so the row reads as one. -----
 # Drawn four times larger and reduced, so the small shapes keep smooth edges.
@@ -99,7 +99,7 @@ stop_square=(-fill '#0e1b2c80' -draw 'roundrectangle 42,44 90,92 8,8'
 im "$work/stop-big.png" "${stop_square[@]}" \
     -resize 32x32 -alpha off +dither -colors 16 -type Palette ICO:"$out/stop.ico"
 im "$work/stop-big.png" "${stop_square[@]}" \
-    -resize 64x64 -alpha off -type TrueColor PNG24:"$out/stop@2x.png"
+    -resize 64x64 -alpha off -strip -type TrueColor PNG24:"$out/stop@2x.png"
 
 tile 128x128 "$work/record-big.png"
 im "$work/record-big.png" \
@@ -108,7 +108,7 @@ im "$work/record-big.png" \
     -fill '#d92b2b' -draw 'circle 64,64 64,37' \
     -fill '#ef6b6b' -draw 'ellipse 56,55 9,6 0,360' "$work/record-drawn.png"
 im "$work/record-drawn.png" -resize 32x32 -alpha off +dither -colors 16 -type Palette ICO:"$out/record.ico"
-im "$work/record-drawn.png" -resize 64x64 -alpha off -type TrueColor PNG24:"$out/record@2x.png"
+im "$work/record-drawn.png" -resize 64x64 -alpha off -strip -type TrueColor PNG24:"$out/record@2x.png"
 
 # The volume picture is shown at its own size, cropped by a column at each side.
 tile 96x88 "$work/volume-big.png"
@@ -120,7 +120,7 @@ im "$work/volume-big.png" \
     -draw 'ellipse 46,44 26,30 -50,50' "$work/volume-drawn.png"
 im "$work/volume-drawn.png" -resize 24x22\! -alpha off +dither -colors 16 -type Palette \
     -compress none BMP3:"$out/volume.bmp"
-im "$work/volume-drawn.png" -resize 48x44\! -alpha off -type TrueColor PNG24:"$out/volume@2x.png"
+im "$work/volume-drawn.png" -resize 48x44\! -alpha off -strip -type TrueColor PNG24:"$out/volume@2x.png"
 
 # --- Application icon: a brass bell, in 16 colours and in black and white. ---------------
 bell_body='path "M 64,18 C 42,18 34,36 34,58 L 34,78 C 34,90 26,96 16,102 L 112,102 C 102,96 94,90 94,78 L 94,58 C 94,36 86,18 64,18 Z"'
@@ -279,14 +279,14 @@ check_ico() { # name bits...
     done
 }
 
-check_png() { # name size: RGBA, 8 bits a channel
+check_png() { # name width height colour type (6 RGBA, 2 RGB), 8 bits a channel
     local f=$out/$1
     be32() { od -An -tu1 -j "$2" -N4 "$1" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }'; }
     expect "$1" magic "$(od -An -tx1 -N8 "$f" | tr -d ' ')" 89504e470d0a1a0a
-    expect "$1" size "$(be32 "$f" 16)x$(be32 "$f" 20)" "$2x$2"
+    expect "$1" size "$(be32 "$f" 16)x$(be32 "$f" 20)" "$2x$3"
     expect "$1" "bit depth" "$(u8 "$f" 24)" 8
-    expect "$1" "colour type (6 = RGBA)" "$(u8 "$f" 25)" 6
-    echo "$1: $(be32 "$f" 16) x $(be32 "$f" 20), RGBA"
+    expect "$1" "colour type" "$(u8 "$f" 25)" "$4"
+    echo "$1: $(be32 "$f" 16) x $(be32 "$f" 20), colour type $4"
 }
 
 check_bmp background.bmp 672 462 8 256
@@ -296,8 +296,14 @@ check_ico stop.ico 4
 check_ico record.ico 4
 check_ico bellboard.ico 4 1
 for size in $menu_sizes; do
-    check_png "icons/bellboard-$size.png" "$size"
+    check_png "icons/bellboard-$size.png" "$size" "$size" 6
 done
+# Twice the size of each picture above.
+check_png background@2x.png 1344 924 2
+check_png face@2x.png 274 98 2
+check_png stop@2x.png 64 64 2
+check_png record@2x.png 64 64 2
+check_png volume@2x.png 48 44 2
 if ! grep -q '<path d="M 64,18 ' "$out/icons/bellboard.svg"; then
     echo "icons/bellboard.svg: the bell's outline is missing" >&2
     fail=1
