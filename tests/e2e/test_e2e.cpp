@@ -447,6 +447,44 @@ private slots:
         QVERIFY(until([&] { return m_x->windows(QStringLiteral("Bellboard 1.2.6")) == before; }));
     }
 
+    // With no window system to show it on, the program says so in one line and fails.
+    void withoutADisplay_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("wayland");
+        QTest::newRow("neither named") << ""
+                                       << "";
+        QTest::newRow("an X display with no server") << ":987"
+                                                     << "";
+        QTest::newRow("a Wayland socket with no compositor") << ""
+                                                             << "/nonexistent/wayland-9";
+        QTest::newRow("both, neither answering") << ":987"
+                                                 << "wayland-9";
+    }
+
+    void withoutADisplay()
+    {
+        QFETCH(QString, display);
+        QFETCH(QString, wayland);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        if (!display.isEmpty())
+            env.insert(QStringLiteral("DISPLAY"), display);
+        if (!wayland.isEmpty())
+            env.insert(QStringLiteral("WAYLAND_DISPLAY"), wayland);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_tmp.path());
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(m_programFolder + "/bellboard", {});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        const QList<QByteArray> lines = p.readAllStandardError().trimmed().split('\n');
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains("no display found"), lines[0].constData());
+    }
+
     void theProgramIsStillRunning()
     {
         QCOMPARE(m_program.state(), QProcess::Running);
