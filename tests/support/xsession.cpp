@@ -60,7 +60,18 @@ Window Desktop::waitWindow(const QString &title, const QStringList &except)
                 found = id;
         return !found.isEmpty();
     });
-    return found.isEmpty() ? Window{} : window(found);
+    if (found.isEmpty())
+        return {};
+    Window w = window(found);
+    auto still = std::chrono::steady_clock::now();
+    until([&] {
+        const Window now = window(found);
+        if (now.geometry != w.geometry)
+            still = std::chrono::steady_clock::now();
+        w = now;
+        return std::chrono::steady_clock::now() - still >= settling();
+    });
+    return w;
 }
 
 QImage Desktop::shot(const QString &step)

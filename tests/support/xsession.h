@@ -44,7 +44,8 @@ public:
     virtual Window window(const QString &id) = 0;
     // The window that has the keyboard focus.
     virtual QString focusedWindow() = 0;
-    // Waits for a window titled `title` other than the ones in `except`.
+    // Waits for a window titled `title` other than the ones in `except`, and for it to stand
+    // where the window system put it.
     Window waitWindow(const QString &title, const QStringList &except = {});
     virtual void click(const Window &w, QPoint at, int button = 1) = 0;
     // Moves the pointer there without pressing.
@@ -57,6 +58,8 @@ public:
 
 protected:
     virtual bool grab(const QString &file) = 0;
+    // How long a new window must stand still before it counts as placed.
+    virtual std::chrono::milliseconds settling() const { return std::chrono::milliseconds(0); }
     int run(const QString &program, const QStringList &args, QString *output = nullptr) const;
     QString m_why;
 
@@ -120,6 +123,9 @@ public:
 
 protected:
     bool grab(const QString &file) override;
+    // sway may place a window again after its first frames, once Qt has drawn the frame
+    // round it; slowly under the sanitizers.
+    std::chrono::milliseconds settling() const override { return std::chrono::milliseconds(500); }
 
 private:
     QString tree();
