@@ -1,18 +1,40 @@
 #include "app/dialogs.h"
 
 #include <QAbstractButton>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QFont>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPalette>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace bellboard {
+
+namespace {
+
+// The window a message opens over: the dialog in front, else the active window, else a shown
+// one, since a compositor may not have handed the focus to any yet.
+QWidget *messageOwner()
+{
+    if (QWidget *w = QApplication::activeModalWidget())
+        return w;
+    if (QWidget *w = QApplication::activeWindow())
+        return w;
+    const QList<QWidget *> windows = QApplication::topLevelWidgets();
+    const auto shown = std::find_if(windows.begin(), windows.end(), [](QWidget *w) {
+        return w->isVisible() && (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog);
+    });
+    return shown == windows.end() ? nullptr : *shown;
+}
+
+} // namespace
 
 void showMessage(const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("bellboard"), text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("bellboard"), text, QMessageBox::Ok,
+                    messageOwner());
     box.setObjectName(QStringLiteral("bellboardMessage"));
     box.exec();
 }

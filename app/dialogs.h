@@ -10,7 +10,7 @@ class QWidget;
 namespace bellboard {
 
 // The program's message box: the text, one OK button, no icon, caption "bellboard".
-// Waits until OK is pressed.
+// Opens over the window in front, as its modal child. Waits until OK is pressed.
 void showMessage(const QString &text);
 
 // Lets the window system run what is pending once: painting and timer ticks, but no user

@@ -6,6 +6,7 @@
 
 class QAbstractButton;
 class QLabel;
+class QWidget;
 
 namespace bellboard {
 
@@ -24,6 +25,9 @@ public:
     virtual QIcon icon() const = 0;
     virtual QPixmap backgroundPicture() const = 0;
     virtual QPixmap clearAllPicture() const = 0; // the face picture of "&Clear all"
+    // The board's own window. Each dialog is its child, so a compositor that places windows
+    // itself keeps the dialog over the board, and the dialog shuts off input to it.
+    virtual QWidget *boardWindow() = 0;
 };
 
 } // namespace bellboard

@@ -1,5 +1,6 @@
 #include "app/picturebutton.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -32,6 +33,21 @@ double contrastRatio(const QColor &a, const QColor &b)
     const double la = luminance(a);
     const double lb = luminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QPixmap loadPicture(const QString &resource, qreal ratio)
+{
+    if (ratio <= 0)
+        ratio = qApp ? qApp->devicePixelRatio() : 1;
+    if (ratio > 1) {
+        QPixmap twice(resource.left(resource.lastIndexOf(QLatin1Char('.')))
+                      + QStringLiteral("@2x.png"));
+        if (!twice.isNull()) {
+            twice.setDevicePixelRatio(2);
+            return twice;
+        }
+    }
+    return QPixmap(resource);
 }
 
 void drawFocusMark(QPainter &p, const QRect &button, const QColor &face)

@@ -32,6 +32,11 @@ private:
     QColor m_pictureColour; // the picture's mean colour, which the focus mark must stand out from
 };
 
+// The picture `resource` (":/pictures/stop.ico") for a screen at `ratio` device pixels to
+// the pixel (0: the application's): above 1, the one drawn at twice the size beside it
+// ("stop@2x.png"), at the same logical size, so edges stay sharp at 150 % and 200 %.
+QPixmap loadPicture(const QString &resource, qreal ratio = 0);
+
 // Marks the keyboard focus inside `button`: a 2-px ring, one pixel in from the edge, in black
 // or white, whichever stands out more from `face`, and inside it a 1-px line of the other,
 // so the mark shows on light and dark faces alike.

@@ -35,7 +35,8 @@ PictureButton *button(QWidget *parent, const char *name, const QString &caption,
 
 } // namespace
 
-Form4::Form4(Module1 &module, MainWindow &main) : m_module(module), m_main(main)
+Form4::Form4(Module1 &module, MainWindow &main)
+    : QDialog(main.boardWindow()), m_module(module), m_main(main)
 {
     setObjectName(QStringLiteral("Form4"));
     setFont(windowFont());

@@ -9,6 +9,8 @@
 #   bellboard.ico   32 x 32 twice: 16 colours (4-bit) and 2 colours (1-bit)
 #   icons/bellboard-N.png   the same bell for the menu, N x N RGBA, N = 16 24 32 48 64 128 256
 #   icons/bellboard.svg     the same bell, scalable
+#   NAME@2x.png     background, face, stop, record and volume drawn again at twice the size,
+#                   24-bit, for screens at 150 % and more
 # Usage: scripts/make-pictures.sh [output folder]   (default: resources/ of this checkout)
 set -euo pipefail
 
@@ -34,22 +36,30 @@ face_low='#284a74'
 face_bottom='#1c3657'
 
 # --- Background: a dark board, lit softly from the top left, with a darker tool bay. ------
-# The pads cover y 14..389 in three columns; the tool row sits at y 413..434.
-im -size 672x462 gradient:'#1c2535-#0b0f17' "$work/base.png"
-# A wide, soft glow; Screen leaves the black parts of the glow picture alone.
-im -size 1400x1000 radial-gradient:'#1d2a40-#000000' -crop 672x462+520+420 +repage "$work/glow.png"
-# Fine grain keeps the large dark areas from looking flat and banded.
-im -size 672x462 xc:gray50 -seed 7 +noise Gaussian -blur 0x0.6 -colorspace gray \
-    +level 46%,54% "$work/grain.png"
-im "$work/base.png" "$work/glow.png" -compose screen -composite \
-    "$work/grain.png" -compose softlight -composite "$work/board.png"
-# The tool bay: a shade darker, under a thin engraved line.
-im "$work/board.png" \
-    \( -size 672x61 xc:'#000000' -alpha set -channel A -evaluate set 38% +channel \) \
-    -geometry +0+401 -compose over -composite \
-    -fill '#05070b' -draw 'rectangle 0,400 671,400' \
-    -fill '#2b3850' -draw 'rectangle 0,401 671,401' \
-    "$work/board2.png"
+# The pads cover y 14..389 in three columns; the tool row sits at y 413..434. Drawn at
+# `k` times the size (1 or 2), into `out`.
+draw_board() { # k, output
+    local k=$1 w=$((672 * $1)) h=$((462 * $1))
+    im -size ${w}x${h} gradient:'#1c2535-#0b0f17' "$work/base.png"
+    # A wide, soft glow; Screen leaves the black parts of the glow picture alone.
+    im -size $((1400 * k))x$((1000 * k)) radial-gradient:'#1d2a40-#000000' \
+        -crop ${w}x${h}+$((520 * k))+$((420 * k)) +repage "$work/glow.png"
+    # Fine grain keeps the large dark areas from looking flat and banded.
+    im -size ${w}x${h} xc:gray50 -seed 7 +noise Gaussian -blur 0x0.6 -colorspace gray \
+        +level 46%,54% "$work/grain.png"
+    im "$work/base.png" "$work/glow.png" -compose screen -composite \
+        "$work/grain.png" -compose softlight -composite "$work/board.png"
+    # The tool bay: a shade darker, under a thin engraved line.
+    im "$work/board.png" \
+        \( -size ${w}x$((61 * k)) xc:'#000000' -alpha set -channel A -evaluate set 38% +channel \) \
+        -geometry +0+$((401 * k)) -compose over -composite \
+        -fill '#05070b' -draw "rectangle 0,$((400 * k)) $((w - 1)),$((401 * k - 1))" \
+        -fill '#2b3850' -draw "rectangle 0,$((401 * k)) $((w - 1)),$((402 * k - 1))" \
+        "$2"
+}
+draw_board 2 "$work/board2x.png"
+im "$work/board2x.png" -alpha off -strip -type TrueColor PNG24:"$out/background@2x.png"
+draw_board 1 "$work/board2.png"
 # IM's own quantiser spends only a few dozen entries on so narrow a range of colours; a
 # palette of 256 steps along the board's own blue, dithered, keeps the gradient smooth.
 im -size 1x256 gradient:'#36486a-#04060a' "$work/board-palette.png"
@@ -59,14 +69,22 @@ im "$work/board2.png" -alpha off -dither FloydSteinberg -remap "$work/board-pale
 # --- Button face: a slate-blue bevel; mid-dark where the caption sits so white reads. -----
 # The painter scales it to cover 73 x 21 (cutting about five rows top and bottom) and to
 # 49 x 18 in the about box, so the shading works at any of those crops.
-im -size 137x49 gradient:"$face_mid-$face_low" "$work/face-base.png"
-# A soft sheen over the upper half.
-im -size 137x22 gradient:"$face_top-$face_mid" "$work/face-sheen.png"
-im "$work/face-base.png" "$work/face-sheen.png" -geometry +0+0 -compose over -composite \
-    \( -size 137x12 gradient:"$face_low-$face_bottom" \) -geometry +0+37 -compose over -composite \
-    -fill '#8fb0d8' -draw 'rectangle 0,0 136,1' \
-    -fill '#14263e' -draw 'rectangle 0,47 136,48' \
-    -alpha off -type TrueColor BMP3:"$out/face.bmp"
+draw_face() { # k, output
+    local k=$1 w=$((137 * $1))
+    im -size ${w}x$((49 * k)) gradient:"$face_mid-$face_low" "$work/face-base.png"
+    # A soft sheen over the upper half.
+    im -size ${w}x$((22 * k)) gradient:"$face_top-$face_mid" "$work/face-sheen.png"
+    im "$work/face-base.png" "$work/face-sheen.png" -geometry +0+0 -compose over -composite \
+        \( -size ${w}x$((12 * k)) gradient:"$face_low-$face_bottom" \) -geometry +0+$((37 * k)) \
+        -compose over -composite \
+        -fill '#8fb0d8' -draw "rectangle 0,0 $((w - 1)),$((2 * k - 1))" \
+        -fill '#14263e' -draw "rectangle 0,$((47 * k)) $((w - 1)),$((49 * k - 1))" \
+        -alpha off "$2"
+}
+draw_face 1 "$work/face1.png"
+im "$work/face1.png" -type TrueColor BMP3:"$out/face.bmp"
+draw_face 2 "$work/face2.png"
+im "$work/face2.png" -strip -type TrueColor PNG24:"$out/face@2x.png"
 
 # --- Tool tiles: Stop, Record, volume share the face's bevel so the row reads as one. -----
 # Drawn four times larger and reduced, so the small shapes keep smooth edges.
@@ -76,18 +94,21 @@ tile() { # size, output
 }
 
 tile 128x128 "$work/stop-big.png"
-im "$work/stop-big.png" \
-    -fill '#0e1b2c80' -draw 'roundrectangle 42,44 90,92 8,8' \
-    -fill '#f4f6f9' -draw 'roundrectangle 38,38 86,86 8,8' \
+stop_square=(-fill '#0e1b2c80' -draw 'roundrectangle 42,44 90,92 8,8'
+    -fill '#f4f6f9' -draw 'roundrectangle 38,38 86,86 8,8')
+im "$work/stop-big.png" "${stop_square[@]}" \
     -resize 32x32 -alpha off +dither -colors 16 -type Palette ICO:"$out/stop.ico"
+im "$work/stop-big.png" "${stop_square[@]}" \
+    -resize 64x64 -alpha off -strip -type TrueColor PNG24:"$out/stop@2x.png"
 
 tile 128x128 "$work/record-big.png"
 im "$work/record-big.png" \
     -fill '#0e1b2c80' -draw 'circle 68,68 68,38' \
     -fill '#f4f6f9' -draw 'circle 64,64 64,32' \
     -fill '#d92b2b' -draw 'circle 64,64 64,37' \
-    -fill '#ef6b6b' -draw 'ellipse 56,55 9,6 0,360' \
-    -resize 32x32 -alpha off +dither -colors 16 -type Palette ICO:"$out/record.ico"
+    -fill '#ef6b6b' -draw 'ellipse 56,55 9,6 0,360' "$work/record-drawn.png"
+im "$work/record-drawn.png" -resize 32x32 -alpha off +dither -colors 16 -type Palette ICO:"$out/record.ico"
+im "$work/record-drawn.png" -resize 64x64 -alpha off -strip -type TrueColor PNG24:"$out/record@2x.png"
 
 # The volume picture is shown at its own size, cropped by a column at each side.
 tile 96x88 "$work/volume-big.png"
@@ -96,9 +117,10 @@ im "$work/volume-big.png" \
     -draw 'polygon 16,34 28,34 44,18 44,70 28,54 16,54' \
     -fill none -stroke '#f4f6f9' -strokewidth 6 \
     -draw 'ellipse 46,44 12,14 -50,50' \
-    -draw 'ellipse 46,44 26,30 -50,50' \
-    -resize 24x22\! -alpha off +dither -colors 16 -type Palette -compress none \
-    BMP3:"$out/volume.bmp"
+    -draw 'ellipse 46,44 26,30 -50,50' "$work/volume-drawn.png"
+im "$work/volume-drawn.png" -resize 24x22\! -alpha off +dither -colors 16 -type Palette \
+    -compress none BMP3:"$out/volume.bmp"
+im "$work/volume-drawn.png" -resize 48x44\! -alpha off -strip -type TrueColor PNG24:"$out/volume@2x.png"
 
 # --- Application icon: a brass bell, in 16 colours and in black and white. ---------------
 bell_body='path "M 64,18 C 42,18 34,36 34,58 L 34,78 C 34,90 26,96 16,102 L 112,102 C 102,96 94,90 94,78 L 94,58 C 94,36 86,18 64,18 Z"'
@@ -257,14 +279,14 @@ check_ico() { # name bits...
     done
 }
 
-check_png() { # name size: RGBA, 8 bits a channel
+check_png() { # name width height colour type (6 RGBA, 2 RGB), 8 bits a channel
     local f=$out/$1
     be32() { od -An -tu1 -j "$2" -N4 "$1" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }'; }
     expect "$1" magic "$(od -An -tx1 -N8 "$f" | tr -d ' ')" 89504e470d0a1a0a
-    expect "$1" size "$(be32 "$f" 16)x$(be32 "$f" 20)" "$2x$2"
+    expect "$1" size "$(be32 "$f" 16)x$(be32 "$f" 20)" "$2x$3"
     expect "$1" "bit depth" "$(u8 "$f" 24)" 8
-    expect "$1" "colour type (6 = RGBA)" "$(u8 "$f" 25)" 6
-    echo "$1: $(be32 "$f" 16) x $(be32 "$f" 20), RGBA"
+    expect "$1" "colour type" "$(u8 "$f" 25)" "$4"
+    echo "$1: $(be32 "$f" 16) x $(be32 "$f" 20), colour type $4"
 }
 
 check_bmp background.bmp 672 462 8 256
@@ -274,8 +296,14 @@ check_ico stop.ico 4
 check_ico record.ico 4
 check_ico bellboard.ico 4 1
 for size in $menu_sizes; do
-    check_png "icons/bellboard-$size.png" "$size"
+    check_png "icons/bellboard-$size.png" "$size" "$size" 6
 done
+# Twice the size of each picture above.
+check_png background@2x.png 1344 924 2
+check_png face@2x.png 274 98 2
+check_png stop@2x.png 64 64 2
+check_png record@2x.png 64 64 2
+check_png volume@2x.png 48 44 2
 if ! grep -q '<path d="M 64,18 ' "$out/icons/bellboard.svg"; then
     echo "icons/bellboard.svg: the bell's outline is missing" >&2
     fail=1

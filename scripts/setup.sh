@@ -12,6 +12,7 @@ test_packages=(
     pulseaudio pulseaudio-utils sox
     pipewire pipewire-pulse wireplumber
     clang clang-format
+    sway grim wtype qt6-wayland libwayland-dev
 )
 # Building the Debian package (dpkg-shlibdeps, dpkg-buildflags; CPack looks at binaries with
 # file), and checking it.

@@ -36,6 +36,7 @@ public:
     QIcon icon() const override { return {}; }
     QPixmap backgroundPicture() const override { return {}; }
     QPixmap clearAllPicture() const override { return {}; }
+    QWidget *boardWindow() override { return nullptr; }
 };
 
 struct Run

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Debian package as it ships: check-package.sh contents|metadata|lintian DEB VERSION
 #   contents  the program, its link, stop.wav, menu entry, icons, metadata and documents are
-#             there and nothing lies outside /usr; Depends were worked out from the binary
+#             there and nothing lies outside /usr; Depends were worked out from the binary,
+#             and Recommends names Qt's Wayland plugin
 #   metadata  the desktop entry and the AppStream file pass their validators with no error
 #             and no warning, and name files the package really holds
 #   lintian   no error and no warning from Debian's package checker
@@ -48,6 +49,8 @@ contents)
     for lib in libqt6widgets6 libsndfile1 libc6; do
         grep -q "\b$lib\b" <<<"$depends" || bad "Depends lacks $lib: $depends"
     done
+    # A Wayland session gets a native window only with Qt's Wayland plugin.
+    grep -qw qt6-wayland <<<"$(dpkg-deb -f "$deb" Recommends)" || bad "Recommends lacks qt6-wayland"
     ;;
 metadata)
     desktop=$root/usr/share/applications/$id.desktop

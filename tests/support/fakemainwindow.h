@@ -36,6 +36,7 @@ public:
     QIcon icon() const override { return host.windowIcon(); }
     QPixmap backgroundPicture() const override { return background; }
     QPixmap clearAllPicture() const override { return face; }
+    QWidget *boardWindow() override { return &host; }
 
     QWidget host;
     qint16 idx = 0;

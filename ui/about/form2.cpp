@@ -18,13 +18,16 @@ namespace {
 
 // The heading's box, sized for the design text "Bellboard".
 const QRect kHeading(px(1050), px(210), px(2445), px(555));
+// The credit line, centred under the heading; a heading grown taller pushes it down, never
+// onto the button.
+const QRect kCredit(px(1050), px(900), px(2445), px(240));
 const QRect kOk(px(1980), px(1620), px(735), px(270));
 // Keeps a grown heading off the window's edges.
 constexpr int kEdge = 4;
 
 } // namespace
 
-Form2::Form2(MainWindow &main)
+Form2::Form2(MainWindow &main) : QDialog(main.boardWindow())
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -43,7 +46,7 @@ Form2::Form2(MainWindow &main)
     m_okButton = new PictureButton(QStringLiteral("&Ok"), this);
     m_okButton->setObjectName(QStringLiteral("Command1"));
     m_okButton->setGeometry(kOk);
-    m_okButton->setPicture(QPixmap(QStringLiteral(":/pictures/face.bmp")));
+    m_okButton->setPicture(loadPicture(QStringLiteral(":/pictures/face.bmp")));
     // Not the default button: Enter presses it only while it has the focus.
     m_okButton->setDefault(false);
     connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
@@ -65,6 +68,19 @@ Form2::Form2(MainWindow &main)
     shadow->setBlurRadius(4);
     m_heading->setGraphicsEffect(shadow);
 
+    // Light text with the same shadow, in the window's font; fixed, so set here once.
+    m_credit = new QLabel(QStringLiteral("By Corvilane"), this);
+    m_credit->setObjectName(QStringLiteral("Label2"));
+    m_credit->setGeometry(kCredit);
+    m_credit->setTextFormat(Qt::PlainText);
+    m_credit->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_credit->setPalette(pal);
+    auto *creditShadow = new QGraphicsDropShadowEffect(m_credit);
+    creditShadow->setColor(shadow->color());
+    creditShadow->setOffset(1, 1);
+    creditShadow->setBlurRadius(2);
+    m_credit->setGraphicsEffect(creditShadow);
+
     m_okButton->setFocus();
     load(main);
 }
@@ -81,7 +97,7 @@ void Form2::load(MainWindow &main)
 
 // The title is longer than the design text. The heading grows sideways about its centre
 // to hold it on one line, and downwards when the font stands taller than the design's;
-// only a title wider than the window wraps, and never onto the button.
+// only a title wider than the window wraps, and never onto the credit line.
 void Form2::fitHeading()
 {
     const QFontMetrics metrics(m_heading->font());
@@ -104,8 +120,10 @@ void Form2::fitHeading()
     const int textHeight
         = metrics.boundingRect(QRect(0, 0, box.width() - margins, 10000), flags, m_heading->text())
               .height();
-    box.setHeight(std::min(std::max(box.height(), textHeight + margins), kOk.top() - box.top()));
+    const int lowest = kOk.top() - 1 - kCredit.height();
+    box.setHeight(std::min(std::max(box.height(), textHeight + margins), lowest - box.top()));
     m_heading->setGeometry(box);
+    m_credit->move(kCredit.left(), std::max(kCredit.top(), box.bottom() + 1));
 }
 
 void Form2::keyPressEvent(QKeyEvent *event)

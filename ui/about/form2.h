@@ -10,7 +10,8 @@ namespace bellboard {
 
 class PictureButton;
 
-// The about box: the program's name and version. Constructing it runs its load step.
+// The about box: the program's name and version, and the credit line. Constructing it runs
+// its load step.
 class Form2 final : public QDialog
 {
     Q_OBJECT
@@ -29,6 +30,7 @@ private:
 
     PictureButton *m_okButton = nullptr;
     QLabel *m_heading = nullptr;
+    QLabel *m_credit = nullptr;
 };
 
 } // namespace bellboard

@@ -40,7 +40,7 @@ void place(QWidget *w, int left, int top, int width, int height)
 } // namespace
 
 Form3::Form3(Module1 &module, MainWindow &main)
-    : m_module(module), m_main(main),
+    : QDialog(main.boardWindow()), m_module(module), m_main(main),
       m_driveLabel(boxLabel(QStringLiteral("Drive:"), QStringLiteral("Label2"), this)),
       m_driveList(new DriveListBox(this)),
       m_folderLabel(boxLabel(QStringLiteral("Directory:"), QStringLiteral("Label3"), this)),

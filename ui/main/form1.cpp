@@ -78,8 +78,8 @@ void Form1::buildLayout()
     setFont(windowFont());
     setFixedSize(px(9810), px(6630));
     setWindowIcon(QIcon(QStringLiteral(":/pictures/bellboard.ico")));
-    m_background = QPixmap(QStringLiteral(":/pictures/background.bmp"));
-    const QPixmap face(QStringLiteral(":/pictures/face.bmp"));
+    m_background = loadPicture(QStringLiteral(":/pictures/background.bmp"));
+    const QPixmap face = loadPicture(QStringLiteral(":/pictures/face.bmp"));
 
     for (int i = 0; i < kPadCount; ++i) {
         const QPoint cell = padCell(i);
@@ -132,14 +132,14 @@ void Form1::buildLayout()
     m_display->setAutoFillBackground(true);
 
     m_stopButton = toolButton(this, "Command3", QString(), 8505, 330, 330);
-    m_stopButton->setPicture(QPixmap(QStringLiteral(":/pictures/stop.ico")));
+    m_stopButton->setPicture(loadPicture(QStringLiteral(":/pictures/stop.ico")));
     m_stopButton->setToolTip(QStringLiteral("Stop"));
     m_stopButton->installEventFilter(this);
     m_recordButton = toolButton(this, "Command4", QString(), 8925, 330, 330);
-    m_recordButton->setPicture(QPixmap(QStringLiteral(":/pictures/record.ico")));
+    m_recordButton->setPicture(loadPicture(QStringLiteral(":/pictures/record.ico")));
     m_recordButton->setToolTip(QStringLiteral("Record"));
     m_volumeButton = toolButton(this, "Command6", QString(), 9345, 330, 330);
-    m_volumeButton->setPicture(QPixmap(QStringLiteral(":/pictures/volume.bmp")));
+    m_volumeButton->setPicture(loadPicture(QStringLiteral(":/pictures/volume.bmp")));
 
     // What a screen reader speaks; the pictures alone say nothing to it.
     setSpoken(m_clearAllButton, withoutAccessKey(m_clearAllButton->text()),

@@ -36,6 +36,7 @@ public:
     QIcon icon() const override { return windowIcon(); }
     QPixmap backgroundPicture() const override { return m_background; }
     QPixmap clearAllPicture() const override;
+    QWidget *boardWindow() override { return this; }
 
     QPushButton *waveButton(int i) const;
     QLabel *Display() const;

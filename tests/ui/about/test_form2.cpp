@@ -24,6 +24,11 @@ QLabel *heading(const Form2 &box)
     return box.findChild<QLabel *>(QStringLiteral("Label1"));
 }
 
+QLabel *credit(const Form2 &box)
+{
+    return box.findChild<QLabel *>(QStringLiteral("Label2"));
+}
+
 // What the label actually shows of its text fits inside it, on as many lines as it uses.
 bool showsWholeText(const QLabel &label)
 {
@@ -59,6 +64,9 @@ void TestForm2::layout()
 
     QCOMPARE(box.size(), QSize(300, 137));
     QCOMPARE(box.minimumSize(), box.maximumSize());
+    // A child of the board, so a compositor keeps it over the board.
+    QCOMPARE(box.parentWidget(), &main.host);
+    QVERIFY(box.isWindow());
     QCOMPARE(box.geometry().topLeft() - box.screen()->geometry().topLeft(), QPoint(120, 197));
     QVERIFY(!(box.windowFlags() & Qt::WindowMinimizeButtonHint));
     QVERIFY(!(box.windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -78,6 +86,12 @@ void TestForm2::layout()
     QCOMPARE(face.size(), QSize(137, 49));
     QCOMPARE(ok->picture().toImage().convertToFormat(QImage::Format_RGB32),
              face.convertToFormat(QImage::Format_RGB32));
+
+    QLabel *by = credit(box);
+    QVERIFY(by);
+    QCOMPARE(by->text(), QStringLiteral("By Corvilane"));
+    QCOMPARE(by->geometry(), QRect(70, 60, 163, 16));
+    QCOMPARE(by->font(), box.font());
 
     QLabel *label = heading(box);
     QVERIFY(label);
@@ -120,7 +134,12 @@ void TestForm2::headingShowsTheCaption()
     const bool oneLine = advance < box.width() - 8;
     QCOMPARE(label->wordWrap(), !oneLine);
     QVERIFY(box.rect().contains(label->geometry()));
-    QVERIFY(!label->geometry().intersects(okButton(box)->geometry()));
+    // Heading, credit line and button, top to bottom, each whole and apart.
+    QLabel *by = credit(box);
+    QCOMPARE(by->text(), QStringLiteral("By Corvilane"));
+    QVERIFY(showsWholeText(*by));
+    QVERIFY(by->geometry().top() > label->geometry().bottom());
+    QVERIFY(by->geometry().bottom() < okButton(box)->geometry().top());
 
     // The heading keeps the design box's top, and keeps at least its size.
     QCOMPARE(label->y(), 14);
