@@ -555,13 +555,17 @@ int main(int argc, char **argv)
 
     // Clicks after 20 s untouched, the output asleep: held 100 ms as a person clicks, and
     // pressed and let go at once as a script does. (The recorder keeps the sink awake; the
-    // stream itself is corked.)
+    // stream itself is corked.) A click that is not held waits for the graph's next cycle,
+    // 2048 frames long beside a relaxed recorder, and a press lands anywhere in it: the
+    // trials are spread over one such cycle, where waits of equal length would all land at
+    // the same place in it.
     std::vector<double> heldAfterIdle;
     std::vector<double> zeroAfterIdle;
-    for (int i = 0; i < (quantum ? 0 : quick ? 2 : 3); ++i) {
+    const int idleTrials = quantum ? 0 : quick ? 2 : 3;
+    for (int i = 0; i < idleTrials; ++i) {
         const Board board(click);
         for (auto *into : {&heldAfterIdle, &zeroAfterIdle}) {
-            QTest::qWait(quick ? 10000 : 20000);
+            QTest::qWait((quick ? 10000 : 20000) + i * 2048 * 1000 / 48000 / idleTrials);
             const auto released = clickPad(board.button(), into == &heldAfterIdle ? 100ms : 0ms);
             into->push_back(firstSampleAfter(line, released));
         }
