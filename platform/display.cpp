@@ -33,6 +33,9 @@ bool answers(const QByteArray &path, bool abstract = false)
 
 bool haveWayland()
 {
+    // A compositor that started us may hand over a connected socket instead of a name.
+    if (!qgetenv("WAYLAND_SOCKET").isEmpty())
+        return true;
     QByteArray name = qgetenv("WAYLAND_DISPLAY");
     if (name.isEmpty())
         name = "wayland-0";
