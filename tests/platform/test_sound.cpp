@@ -83,9 +83,12 @@ private:
     }
 
     // Plays a tone file and checks the tone came through whole: right pitch, right length.
+    // Sets `torn` where the sanitizer build could not keep up (see below).
     void expectTone(const QString &path, double frequency, double seconds, int slack = 3,
-                    std::vector<float> *recorded = nullptr, ToneSpan *found = nullptr)
+                    std::vector<float> *recorded = nullptr, ToneSpan *found = nullptr,
+                    bool *torn = nullptr)
     {
+        const std::uint64_t underrunsBefore = platform::soundEngine().stats().underruns;
         const std::size_t start = now();
         play(path);
         const std::vector<float> heard = recordFrom(start, seconds + 0.3);
@@ -95,22 +98,36 @@ private:
             *found = span;
         }
         QVERIFY2(span.windows > 0, "the tone was not heard");
-        QVERIFY2(
-            std::abs(span.seconds(rate) - seconds) <= slack * window,
-            qPrintable(
-                QStringLiteral("heard %1 s of a %2 s tone").arg(span.seconds(rate)).arg(seconds)));
+        const auto stats = platform::soundEngine().stats();
+        const std::size_t spanWindows = (span.last - span.first) / std::size_t(window * rate);
+        const QString what = QStringLiteral("heard %1 s of a %2 s tone in %3 of %4 windows; "
+                                            "output %5, %6 underruns; the recorder missed %7 "
+                                            "frames")
+                                 .arg(span.seconds(rate))
+                                 .arg(seconds)
+                                 .arg(span.windows)
+                                 .arg(spanWindows)
+                                 .arg(QLatin1String(stats.output))
+                                 .arg(stats.underruns - underrunsBefore)
+                                 .arg(recorder_.missedFrames(start));
+#ifdef __SANITIZE_ADDRESS__
+        // The sanitizer build decodes several times slower than the program: on a busy
+        // machine it falls behind real time on the heaviest files (768 kHz), and the engine
+        // counts underruns. Its tone is then torn, which says nothing of the program, whose
+        // real time the plain build checks; nothing may be added to it all the same.
+        if (stats.underruns > underrunsBefore) {
+            QVERIFY2(double(span.windows) * window <= seconds + slack * window, qPrintable(what));
+            qInfo("%s: the sanitizer build fell behind real time", qPrintable(what));
+            if (torn != nullptr)
+                *torn = true;
+            return;
+        }
+#endif
+        QVERIFY2(std::abs(span.seconds(rate) - seconds) <= slack * window, qPrintable(what));
         // No gaps inside. One dropout of a period (up to three 10 ms windows) may miss: a
         // shared two-core machine under load can make the server skip a block; an engine
         // that starves leaves many. Dropouts are counted properly in bench/audio.
-        const auto stats = platform::soundEngine().stats();
-        QVERIFY2(span.windows + 3 >= (span.last - span.first) / std::size_t(window * rate),
-                 qPrintable(QStringLiteral("the tone has gaps: %1 of %2 windows; output %3, %4 "
-                                           "underruns; the recorder missed %5 frames")
-                                .arg(span.windows)
-                                .arg((span.last - span.first) / std::size_t(window * rate))
-                                .arg(QLatin1String(stats.output))
-                                .arg(stats.underruns)
-                                .arg(recorder_.missedFrames(start))));
+        QVERIFY2(span.windows + 3 >= spanWindows, qPrintable(what));
     }
 
 private slots:
@@ -258,15 +275,19 @@ private slots:
         }
         std::vector<float> heard;
         ToneSpan span;
-        expectTone(path, tone.frequency, tone.seconds, 3, &heard, &span);
+        bool torn = false;
+        expectTone(path, tone.frequency, tone.seconds, 3, &heard, &span, &torn);
         if (QTest::currentTestFailed())
             return;
-        std::vector<double> levels;
-        for (std::size_t at = span.first; at + 480 <= span.last; at += 480)
-            levels.push_back(toneAmplitude(heard.data() + at, 480, tone.frequency, rate));
-        std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
-        const double level = levels[levels.size() / 2];
-        QVERIFY2(std::abs(level - tone.amplitude) < 0.08, qPrintable(QString::number(level)));
+        // A torn tone has no level to measure: every window holds a gap.
+        if (!torn) {
+            std::vector<double> levels;
+            for (std::size_t at = span.first; at + 480 <= span.last; at += 480)
+                levels.push_back(toneAmplitude(heard.data() + at, 480, tone.frequency, rate));
+            std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
+            const double level = levels[levels.size() / 2];
+            QVERIFY2(std::abs(level - tone.amplitude) < 0.08, qPrintable(QString::number(level)));
+        }
         // Over the whole tone, so that the tone itself does not leak into the measure.
         const double stray = absent > 0.0 ? toneAmplitude(heard.data() + span.first,
                                                           span.last - span.first, absent, rate)
