@@ -86,7 +86,7 @@ private:
     // Sets `torn` where the sanitizer build could not keep up (see below).
     void expectTone(const QString &path, double frequency, double seconds, int slack = 3,
                     std::vector<float> *recorded = nullptr, ToneSpan *found = nullptr,
-                    bool *torn = nullptr)
+                    [[maybe_unused]] bool *torn = nullptr)
     {
         const std::uint64_t underrunsBefore = platform::soundEngine().stats().underruns;
         const std::size_t start = now();
