@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,20 +67,15 @@ private:
     TimePoint until_{};
 };
 
-// Every fake output's calls, counted by "name.call", and the one the test pulls through.
+// Every fake output's calls, counted as "name.call" and as "call", and the one the test
+// pulls through.
 struct Outputs
 {
     std::mutex mutex;
     std::condition_variable changed;
     std::map<std::string, int> calls;
-    std::map<std::string, bool> down; // its server is gone: alive() and open() say no
-    class Fake *pulling = nullptr;    // woken and not yet destroyed
-
-    void count(const std::string &call)
-    {
-        ++calls[call];
-        changed.notify_all();
-    }
+    std::set<std::string> down;    // their server is gone: alive() and open() say no
+    class Fake *pulling = nullptr; // woken and not yet destroyed
 };
 
 class Fake final : public Output
@@ -92,35 +88,22 @@ public:
     // Waits for a pull through this output to finish: nothing pulls once it returns.
     ~Fake() override
     {
+        note("close");
         std::lock_guard lock(outputs_.mutex);
         if (outputs_.pulling == this)
             outputs_.pulling = nullptr;
-        outputs_.count(name_ + ".close");
     }
 
-    bool open() override { return call("open") && !isDown(); }
-    bool alive() const override { return !isDown(); }
-    void wake() override
+    bool open() override { return note("open") && alive(); }
+    bool alive() const override
     {
         std::lock_guard lock(outputs_.mutex);
-        outputs_.count(name_ + ".wake");
-        outputs_.pulling = this;
+        return outputs_.down.count(name_) == 0;
     }
-    void restart() override
-    {
-        std::lock_guard lock(outputs_.mutex);
-        outputs_.pulling = this;
-        startNew_ = true;
-        outputs_.count(name_ + ".restart");
-        outputs_.count("restart");
-    }
-    void rest() override
-    {
-        call("rest");
-        std::lock_guard lock(outputs_.mutex);
-        outputs_.count("rest");
-    }
-    void sleep() override { call("sleep"); }
+    void wake() override { note("wake"); }
+    void restart() override { note("restart"); }
+    void rest() override { note("rest"); }
+    void sleep() override { note("sleep"); }
     const char *name() const override { return name_.c_str(); }
     int rate() const override { return 48000; }
     int periodFrames() const override { return int(pullFrames); }
@@ -129,22 +112,20 @@ public:
     // With the outputs' mutex held, as the output's thread.
     Source::Pulled pull(float *out, std::size_t frames)
     {
-        const bool startNew = std::exchange(startNew_, false);
-        return source_.pull(out, frames, startNew);
+        return source_.pull(out, frames, std::exchange(startNew_, false));
     }
 
 private:
-    bool call(const char *what)
+    bool note(const std::string &call)
     {
         std::lock_guard lock(outputs_.mutex);
-        outputs_.count(name_ + '.' + what);
+        if (call == "wake" || call == "restart")
+            outputs_.pulling = this;
+        startNew_ = startNew_ || call == "restart";
+        ++outputs_.calls[name_ + '.' + call];
+        ++outputs_.calls[call];
+        outputs_.changed.notify_all();
         return true;
-    }
-    bool isDown() const
-    {
-        std::lock_guard lock(outputs_.mutex);
-        const auto it = outputs_.down.find(name_);
-        return it != outputs_.down.end() && it->second;
     }
 
     Source &source_;
@@ -357,7 +338,7 @@ private slots:
                 engine.warmUp();
             } else if (verb == "down") {
                 std::lock_guard lock(fakes.mutex);
-                fakes.down[arg.toStdString()] = true;
+                fakes.down.insert(arg.toStdString());
             } else if (verb == "output") {
                 const EngineStats stats = engine.stats();
                 QVERIFY2(stats.output != nullptr, where);
