@@ -54,7 +54,7 @@ protected:
     ~Source() = default;
 };
 
-// Every method but the destructor's rule below is called on the engine's controller thread.
+// Every method, the destructor included, is called on the engine's controller thread.
 class Output
 {
 public:
