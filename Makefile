@@ -51,7 +51,7 @@ format: setup-format
 
 # A build folder is the program's folder, so presets saved while trying the program live there.
 # Everything else goes; the presets, and the folders that hold them, stay.
-BUILD_DIRS = build build-asan build-fuzz build-package
+BUILD_DIRS = build build-asan build-tsan build-fuzz build-package
 
 clean:
 	@for d in $(BUILD_DIRS); do \

@@ -27,12 +27,8 @@ void prepare();
 
 // The user is about to play a sound (a pad or Stop is pressed, not yet released): wakes the
 // output, so the play that follows starts at once. Returns at once. A wake that no sound
-// follows lets the output sleep again after `idleSleep`.
+// follows lets the output sleep again after a few seconds.
 void warmUp();
-
-// How long the output stays awake after the last sound ended, or after a wake that no sound
-// followed, before it lets the server and the sound card sleep.
-inline constexpr int idleSleepMs = 3000;
 
 } // namespace audio
 

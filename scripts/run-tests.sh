@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole suite: the Debian package, the plain build's tests (the package's checks among
-# them), short fuzz runs, then the same tests built with AddressSanitizer and
-# UndefinedBehaviorSanitizer. Ends on CTest's summary line.
+# them), the engine's tests under ThreadSanitizer, short fuzz runs, then the same tests
+# built with AddressSanitizer and UndefinedBehaviorSanitizer. Ends on CTest's summary line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -39,6 +39,14 @@ if cmake --preset default && cmake --build --preset default -j "$jobs"; then
     # tone, so a failing test gets one more run. A real fault fails both.
     ctest --preset default -j "$jobs" --repeat until-pass:2 || status=1
     skipped build
+else
+    status=1
+fi
+
+# The engine's threads against fake outputs, under ThreadSanitizer: a few seconds.
+step "thread sanitizer build and engine tests"
+if cmake --preset tsan && cmake --build --preset tsan -j "$jobs"; then
+    ctest --preset tsan || status=1
 else
     status=1
 fi

@@ -2,8 +2,8 @@
 // (the one PULSE_SERVER names, else a PulseAudio server of its own), recording the sink's
 // monitor. Prints one table; see bench/README.md.
 #include "app/module1.h"
-#include "platform/audio/engine.h"
 #include "platform/sound.h"
+#include "platform/soundengine.h"
 #include "ui/main/form1.h"
 
 #include "support/audiodetect.h"
@@ -335,7 +335,7 @@ int childPlay(const char *how, const char *file, const char *home, double second
     std::fflush(stdout);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds + 0.5));
     // Which output played, and whether the decoder ever fell behind it.
-    const auto stats = platform::audio::engineStats();
+    const auto stats = platform::soundEngine().stats();
     std::printf("%s, %llu underruns\n", stats.output != nullptr ? stats.output : "none",
                 static_cast<unsigned long long>(stats.underruns));
     return 0;
@@ -531,7 +531,7 @@ int main(int argc, char **argv)
     recorder.startClock();
     // PipeWire reports no sink latency; a sound card there plays a frame one quantum after
     // the graph renders it, and while our stream plays the quantum is its request size.
-    const auto engineStats = platform::audio::engineStats();
+    const auto engineStats = platform::soundEngine().stats();
     const double quantumSeconds
         = double(engineStats.periodFrames) / std::max(engineStats.deviceRate, 1);
     const auto graphQuantum = std::chrono::duration_cast<Clock::duration>(
@@ -698,7 +698,7 @@ int main(int argc, char **argv)
 
     // PipeWire's PulseAudio layer cannot run its graph faster than a 5.3 ms quantum, and a
     // card plays a frame one quantum after it is rendered; PipeWire's own clients can.
-    const auto stats = platform::audio::engineStats();
+    const auto stats = platform::soundEngine().stats();
     const bool layer = pipewire && qstrcmp(stats.output, "pipewire") != 0;
     const double startTarget = layer ? 10.0 : 3.0;
     const double startEach = layer ? 12.0 : pipewire ? 4.0 : 5.0;

@@ -1,14 +1,11 @@
 #include "platform/audio/engine.h"
 
 #include "platform/audio/decoder.h"
-#include "platform/audio/output.h"
+#include "platform/audio/helpers.h"
 #include "platform/audio/ring.h"
-#include "platform/sound.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -16,40 +13,29 @@
 #include <thread>
 #include <vector>
 
-#include <semaphore.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
-// Threads:
-//  - the caller (the window thread) only drops a request into a slot and bumps a counter;
-//  - the controller thread owns the output: opens it, reopens it when its server went
-//    away, and starts one decoder thread per sound;
-//  - a decoder thread opens and decodes its file into the sound's ring buffer, so a file
-//    that stalls holds up nothing but its own thread. Each is started ahead, after the
-//    sound before it, and waits for its file (SpareDecoder);
-//  - the output's thread pulls the current sound from its ring (Engine::pull).
 // A sound is owned by exactly one of controller or output at a time (handed over through
-// atomic exchanges and a queue), plus its decoder; the last one to let go frees it.
+// atomic exchanges and the retired list), plus its decoder; the last one to let go frees it.
 
-namespace bellboard::platform {
+namespace bellboard::platform::audio {
 
 namespace {
 
 using namespace std::chrono_literals;
-using audio::FrameRing;
-using audio::PointerQueue;
 
 // About 340 ms at 48 kHz: more than the output queues at once, in constant memory.
 constexpr std::size_t ringFrames = 16384;
 // A sound replaces the old one once this much is decoded (or all of it), so that a slow
 // first read cannot leave a hole right after its start.
 constexpr std::size_t prefillFrames = 512;
-// How long a new sound's start may take to decode before the old one is cut off anyway.
+// How long a new sound's start may take to decode before the output is restarted anyway.
 constexpr auto readyWait = 20ms;
 // How often a play on a fallback output first looks for a sound server.
 constexpr auto serverProbeEvery = 5s;
-constexpr auto idleSleep = std::chrono::milliseconds(audio::idleSleepMs);
+constexpr auto idleSleep = std::chrono::milliseconds(idleSleepMs);
 
 struct Voice final
 {
@@ -68,7 +54,8 @@ struct Voice final
     sem_t readySignal; // posted once, when `ready` is first set
     std::atomic<bool> done{false};
     std::atomic<bool> cancelled{false};
-    std::atomic<int> owners{2}; // the decoder, and the controller or output
+    std::atomic<int> owners{2};   // the decoder, and the controller or output
+    Voice *nextRetired = nullptr; // while on the retired list
 };
 
 void markReady(Voice &voice)
@@ -120,6 +107,27 @@ void decode(Voice *voice, int deviceRate)
     release(voice);
 }
 
+// Sounds the output let go of, for the controller to free: pushed on the output's thread,
+// taken all at once by the controller. It never fills up and never allocates, so no sound
+// is ever dropped on the way.
+class RetiredList final
+{
+public:
+    void push(Voice *voice)
+    {
+        voice->nextRetired = head_.load(std::memory_order_relaxed);
+        while (!head_.compare_exchange_weak(voice->nextRetired, voice, std::memory_order_release,
+                                            std::memory_order_relaxed)) {
+        }
+    }
+
+    // The whole list, newest first.
+    Voice *takeAll() { return head_.exchange(nullptr, std::memory_order_acquire); }
+
+private:
+    std::atomic<Voice *> head_{nullptr};
+};
+
 // A 16-bit stereo wave file of `frames` frames of silence.
 std::vector<unsigned char> silentWave(int rate, std::uint32_t frames)
 {
@@ -151,47 +159,83 @@ std::vector<unsigned char> silentWave(int rate, std::uint32_t frames)
     return file;
 }
 
-// A decoder thread started before its sound is known, so that a click never waits for a
-// thread to start. The controller's until it is handed a sound, then its thread's.
-struct SpareDecoder final
+// A decoder thread, started before its sound is known so that a click never waits for a
+// thread to start. The controller's until it is handed a sound, then its thread's until
+// `finished`; the controller joins it.
+struct DecoderThread final
 {
-    SpareDecoder() { sem_init(&go, 0, 0); }
-    ~SpareDecoder() { sem_destroy(&go); }
-    SpareDecoder(const SpareDecoder &) = delete;
-    SpareDecoder &operator=(const SpareDecoder &) = delete;
+    DecoderThread() { sem_init(&go, 0, 0); }
+    ~DecoderThread() { sem_destroy(&go); }
+    DecoderThread(const DecoderThread &) = delete;
+    DecoderThread &operator=(const DecoderThread &) = delete;
 
-    sem_t go; // posted once `voice` and `deviceRate` are set
+    sem_t go; // posted once `voice` and `deviceRate` are set; no voice: quit
     Voice *voice = nullptr;
     int deviceRate = 0;
+    std::atomic<bool> finished{false};
+    std::thread thread;
 };
 
-// With a `rehearsal` file, decodes it first and plays none of it (Engine::startSpare).
-void runSpare(SpareDecoder *spare, int rehearsal, int outputRate)
+// With a `rehearsal` file, decodes it first and plays none of it (Controller::startSpare).
+void runDecoder(DecoderThread *self, int rehearsal, int rehearsalRate)
 {
     if (rehearsal >= 0) {
         auto *voice = new Voice("/proc/self/fd/" + std::to_string(rehearsal), 0);
-        decode(voice, outputRate);
+        decode(voice, rehearsalRate);
         release(voice); // the share a controller would hold: nobody plays it
         ::close(rehearsal);
     }
-    while (sem_wait(&spare->go) != 0 && errno == EINTR) {
-    }
-    Voice *voice = spare->voice;
-    const int deviceRate = spare->deviceRate;
-    delete spare;
-    decode(voice, deviceRate);
+    retryOnEintr([self] { return sem_wait(&self->go); });
+    if (self->voice != nullptr)
+        decode(self->voice, self->deviceRate);
+    self->finished.store(true, std::memory_order_release);
 }
 
-class Engine final : public audio::Source
+class SystemClock final : public Clock
 {
 public:
-    static Engine &instance()
+    TimePoint now() override { return std::chrono::steady_clock::now(); }
+
+    void waitUntil(sem_t &signal, TimePoint until) override
     {
-        // Never destroyed: detached decoders and the output's thread may outlive static
-        // destructors.
-        static Engine *engine = new Engine;
-        return *engine;
+        // steady_clock is CLOCK_MONOTONIC here.
+        const auto ns
+            = std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch())
+                  .count();
+        const timespec at{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        retryOnEintr([&] { return sem_clockwait(&signal, CLOCK_MONOTONIC, &at); });
     }
+};
+
+} // namespace
+
+Clock &Clock::system()
+{
+    static SystemClock clock;
+    return clock;
+}
+
+class Engine::Controller final : public Source
+{
+public:
+    Controller(std::vector<OutputFactory> outputs, Clock &clock)
+        : outputs_(std::move(outputs)), clock_(clock)
+    {
+        sem_init(&wake_, 0, 0);
+        thread_ = std::thread([this] { control(); });
+    }
+
+    ~Controller()
+    {
+        stopping_.store(true, std::memory_order_release);
+        sem_post(&wake_);
+        thread_.join();
+        delete pendingRequest_.exchange(nullptr, std::memory_order_acq_rel);
+        sem_destroy(&wake_);
+    }
+
+    Controller(const Controller &) = delete;
+    Controller &operator=(const Controller &) = delete;
 
     void request(const char *name)
     {
@@ -212,9 +256,9 @@ public:
         sem_post(&wake_);
     }
 
-    audio::EngineStats stats() const
+    EngineStats stats() const
     {
-        audio::EngineStats s;
+        EngineStats s;
         s.callbacks = callbacks_.load(std::memory_order_relaxed);
         s.underruns = underruns_.load(std::memory_order_relaxed);
         s.started = started_.load(std::memory_order_relaxed);
@@ -273,17 +317,12 @@ public:
     }
 
 private:
-    Engine()
-    {
-        sem_init(&wake_, 0, 0);
-        std::thread([this] { control(); }).detach();
-    }
-
     void control()
     {
-        for (;;) {
+        while (!stopping_.load(std::memory_order_acquire)) {
             waitForWork();
             reclaimRetired();
+            reapDecoders();
             if (prepare_.exchange(false, std::memory_order_acq_rel) && ensureOutput()
                 && spare_ == nullptr)
                 spare_ = startSpare(true);
@@ -298,50 +337,58 @@ private:
             if (!output_ || !live_.empty())
                 continue;
             if (!resting_) {
+                sleepLater(); // counted from before the output's call, however long it takes
                 output_->rest();
                 resting_ = true;
                 publishedResting_.store(true, std::memory_order_relaxed);
-                sleepLater();
             }
-            if (awake_ && std::chrono::steady_clock::now() >= sleepAt_) {
+            if (awake_ && clock_.now() >= sleepAt_) {
                 output_->sleep();
                 setAwake(false);
                 sleeps_.fetch_add(1, std::memory_order_relaxed);
             }
         }
+        shutDown();
+    }
+
+    // Nothing pulls once the output is gone; every decoder is told to stop, then joined.
+    void shutDown()
+    {
+        closeOutput();
+        for (Voice *voice : live_)
+            voice->cancelled.store(true, std::memory_order_relaxed);
+        while (!live_.empty())
+            drop(live_.back());
+        if (spare_ != nullptr) {
+            sem_post(&spare_->go); // with no voice: quit
+            spare_ = nullptr;
+        }
+        for (const auto &decoder : decoders_)
+            decoder->thread.join();
+        decoders_.clear();
     }
 
     // Until something is asked of the controller, or, while the output is awake with
     // nothing to play, until it is time for the output to sleep.
     void waitForWork()
     {
-        const bool timed = output_ && awake_ && live_.empty();
-        if (!timed) {
-            while (sem_wait(&wake_) != 0 && errno == EINTR) {
-            }
-            return;
-        }
-        // steady_clock is CLOCK_MONOTONIC here.
-        const auto ns
-            = std::chrono::duration_cast<std::chrono::nanoseconds>(sleepAt_.time_since_epoch())
-                  .count();
-        const timespec until{static_cast<time_t>(ns / 1000000000),
-                             static_cast<long>(ns % 1000000000)};
-        while (sem_clockwait(&wake_, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
-        }
+        if (output_ && awake_ && live_.empty())
+            clock_.waitUntil(wake_, sleepAt_);
+        else
+            retryOnEintr([this] { return sem_wait(&wake_); });
     }
 
     // A decoder thread that waits for its sound. With `rehearse` it first decodes a short
     // silent wave held in memory: the program's first decoder otherwise pays, while its
     // click waits, for what only a first one does (its malloc arena, the wave reader's and
     // the resampler's code paged in and bound, their tables built).
-    SpareDecoder *startSpare(bool rehearse)
+    DecoderThread *startSpare(bool rehearse)
     {
         int rehearsal = -1;
+        // At another rate than the output's, so that the resampler runs too.
+        const int rehearsalRate = output_->rate() == 48000 ? 44100 : 48000;
         if (rehearse) {
-            // At another rate than the output's, so that the resampler runs too.
-            const std::vector<unsigned char> wave
-                = silentWave(output_->rate() == 48000 ? 44100 : 48000, 2048);
+            const std::vector<unsigned char> wave = silentWave(rehearsalRate, 2048);
             rehearsal = memfd_create("bellboard-rehearsal", MFD_CLOEXEC);
             if (rehearsal >= 0
                 && ::write(rehearsal, wave.data(), wave.size())
@@ -350,20 +397,31 @@ private:
                 rehearsal = -1;
             }
         }
-        auto *spare = new SpareDecoder;
+        auto decoder = std::make_unique<DecoderThread>();
         try {
-            std::thread(runSpare, spare, rehearsal, output_->rate()).detach();
+            decoder->thread = std::thread(runDecoder, decoder.get(), rehearsal, output_->rate());
         } catch (const std::system_error &) {
-            delete spare;
             if (rehearsal >= 0)
                 ::close(rehearsal);
             return nullptr;
         }
-        return spare;
+        decoders_.push_back(std::move(decoder));
+        return decoders_.back().get();
+    }
+
+    // Joins the decoders that are done; a decoder stuck in a stalled read stays listed.
+    void reapDecoders()
+    {
+        std::erase_if(decoders_, [](const std::unique_ptr<DecoderThread> &decoder) {
+            if (!decoder->finished.load(std::memory_order_acquire))
+                return false;
+            decoder->thread.join();
+            return true;
+        });
     }
 
     // Unless something plays or wakes the output again before then.
-    void sleepLater() { sleepAt_ = std::chrono::steady_clock::now() + idleSleep; }
+    void sleepLater() { sleepAt_ = clock_.now() + idleSleep; }
 
     void wakeOutput()
     {
@@ -387,17 +445,10 @@ private:
             return;
         Voice *voice = start(path, generation);
         // Let the new sound's start be decoded, so that it replaces the old one from its
-        // first frame; the old one plays on meanwhile. A file slow to come gets silence.
-        if (voice != nullptr) {
-            timespec until{};
-            clock_gettime(CLOCK_MONOTONIC, &until);
-            until.tv_nsec += std::chrono::nanoseconds(readyWait).count();
-            until.tv_sec += until.tv_nsec / 1000000000;
-            until.tv_nsec %= 1000000000;
-            while (sem_clockwait(&voice->readySignal, CLOCK_MONOTONIC, &until) != 0
-                   && errno == EINTR) {
-            }
-        }
+        // first frame. The old one is already silent: the output's next pull let go of it,
+        // as its request is no longer the newest. A file slow to come gets silence.
+        if (voice != nullptr)
+            clock_.waitUntil(voice->readySignal, clock_.now() + readyWait);
         resting_ = false;
         publishedResting_.store(false, std::memory_order_relaxed);
         wakeOutput();
@@ -407,21 +458,21 @@ private:
             spare_ = startSpare(false);
     }
 
-    // The first backend that opens. An output that stands in for a sound server looks for
+    // The first output that opens. An output that stands in for a sound server looks for
     // a better one now and then: the server may have started after us.
     bool ensureOutput()
     {
         if (output_ && !output_->alive())
             closeOutput();
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = clock_.now();
         if (output_ && (!output_->standsInForServer() || now < nextServerProbe_))
             return true;
-        const std::size_t better = output_ ? backendIndex_ : std::size(audio::backends);
-        for (std::size_t i = 0; i < std::size(audio::backends); ++i) {
+        const std::size_t better = output_ ? outputIndex_ : outputs_.size();
+        for (std::size_t i = 0; i < outputs_.size(); ++i) {
             if (output_ && i >= better)
                 break;
-            std::unique_ptr<audio::Output> candidate = audio::backends[i](*this);
-            if (candidate->open()) {
+            std::unique_ptr<Output> candidate = outputs_[i](*this);
+            if (candidate && candidate->open()) {
                 closeOutput();
                 adopt(std::move(candidate), i);
                 return true;
@@ -431,13 +482,13 @@ private:
         return output_ != nullptr;
     }
 
-    void adopt(std::unique_ptr<audio::Output> output, std::size_t backend)
+    void adopt(std::unique_ptr<Output> output, std::size_t index)
     {
         output_ = std::move(output);
-        backendIndex_ = backend;
+        outputIndex_ = index;
         resting_ = false;
         setAwake(false); // every output opens asleep
-        nextServerProbe_ = std::chrono::steady_clock::now() + serverProbeEvery;
+        nextServerProbe_ = clock_.now() + serverProbeEvery;
         publishedRate_.store(output_->rate(), std::memory_order_relaxed);
         publishedPeriod_.store(output_->periodFrames(), std::memory_order_relaxed);
         publishedQueue_.store(output_->queueFrames(), std::memory_order_relaxed);
@@ -447,7 +498,7 @@ private:
 
     void closeOutput()
     {
-        output_.reset(); // joins the output's thread: nothing pulls any more
+        output_.reset(); // nothing pulls any more (Output's destructor)
         publishedRate_.store(0, std::memory_order_relaxed);
         publishedOutput_.store(nullptr, std::memory_order_relaxed);
         reclaimRetired();
@@ -460,20 +511,13 @@ private:
 
     Voice *start(const std::string &path, std::uint64_t generation)
     {
+        if (spare_ == nullptr && (spare_ = startSpare(false)) == nullptr)
+            return nullptr;
         auto *voice = new Voice(path, generation);
-        if (spare_ != nullptr) {
-            spare_->voice = voice;
-            spare_->deviceRate = output_->rate();
-            sem_post(&spare_->go); // from here on the spare is its thread's
-            spare_ = nullptr;
-        } else {
-            try {
-                std::thread(decode, voice, output_->rate()).detach();
-            } catch (const std::system_error &) {
-                delete voice;
-                return nullptr;
-            }
-        }
+        spare_->voice = voice;
+        spare_->deviceRate = output_->rate();
+        sem_post(&spare_->go); // from here on the decoder is its thread's
+        spare_ = nullptr;
         live_.push_back(voice);
         activeCount_.fetch_add(1, std::memory_order_acq_rel);
         if (Voice *unplayed = pending_.exchange(voice, std::memory_order_acq_rel))
@@ -492,25 +536,33 @@ private:
 
     void reclaimRetired()
     {
-        while (Voice *voice = retired_.pop())
+        for (Voice *voice = retired_.takeAll(); voice != nullptr;) {
+            Voice *next = voice->nextRetired;
             drop(voice);
+            voice = next;
+        }
     }
 
+    // On the output's thread.
     void retire(Voice *voice)
     {
-        if (!retired_.push(voice))
-            return; // cannot happen while the controller runs; leaking beats blocking here
+        retired_.push(voice);
         sem_post(&wake_);
     }
 
+    const std::vector<OutputFactory> outputs_;
+    Clock &clock_;
+    std::thread thread_;
+
     // Shared by every thread.
     sem_t wake_;
+    std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> requested_{0};
     std::atomic<Request *> pendingRequest_{nullptr};
     std::atomic<bool> warm_{false};
     std::atomic<bool> prepare_{false};
     std::atomic<Voice *> pending_{nullptr};
-    PointerQueue<Voice, 64> retired_;
+    RetiredList retired_;
     std::atomic<int> activeCount_{0};
     std::atomic<std::uint64_t> callbacks_{0};
     std::atomic<std::uint64_t> underruns_{0};
@@ -525,49 +577,50 @@ private:
     std::atomic<const char *> publishedOutput_{nullptr};
 
     // The controller's.
-    std::unique_ptr<audio::Output> output_;
-    std::size_t backendIndex_ = 0;
-    std::chrono::steady_clock::time_point nextServerProbe_;
-    std::chrono::steady_clock::time_point sleepAt_;
+    std::unique_ptr<Output> output_;
+    std::size_t outputIndex_ = 0;
+    Clock::TimePoint nextServerProbe_;
+    Clock::TimePoint sleepAt_;
     bool resting_ = false;
     bool awake_ = false;
     std::vector<Voice *> live_;
-    SpareDecoder *spare_ = nullptr;
+    std::vector<std::unique_ptr<DecoderThread>> decoders_;
+    DecoderThread *spare_ = nullptr;
 
     // The output thread's (and the controller's once the output is closed).
     Voice *current_ = nullptr;
     bool startedCurrent_ = false;
 };
 
-} // namespace
+Engine::Engine(std::vector<OutputFactory> outputs, Clock &clock)
+    : controller_(std::make_unique<Controller>(std::move(outputs), clock))
+{}
 
-namespace audio {
+Engine::~Engine() = default;
 
-EngineStats engineStats()
+void Engine::play(const char *name)
 {
-    return Engine::instance().stats();
+    controller_->request(name);
 }
 
-bool soundActive()
+void Engine::prepare()
 {
-    return Engine::instance().active();
+    controller_->prepare();
 }
 
-void warmUp()
+void Engine::warmUp()
 {
-    Engine::instance().warmUp();
+    controller_->warmUp();
 }
 
-void prepare()
+EngineStats Engine::stats() const
 {
-    Engine::instance().prepare();
+    return controller_->stats();
 }
 
-void play(const char *name)
+bool Engine::active() const
 {
-    Engine::instance().request(name);
+    return controller_->active();
 }
 
-} // namespace audio
-
-} // namespace bellboard::platform
+} // namespace bellboard::platform::audio

@@ -21,6 +21,7 @@
 // cycle itself; up to what the PulseAudio layer would give. After ten minutes without a
 // miss the smaller one is tried again.
 
+#include "platform/audio/helpers.h"
 #include "platform/audio/output.h"
 #include "platform/audio/pipewireconfig.h"
 
@@ -57,17 +58,7 @@ constexpr const char *restingLatency = "2048/48000";
 constexpr int openTimeoutMs = 1800;
 constexpr std::size_t frameBytes = 2 * sizeof(float);
 
-class Locked final
-{
-public:
-    explicit Locked(pw_thread_loop *loop) : loop_(loop) { pw_thread_loop_lock(loop_); }
-    ~Locked() { pw_thread_loop_unlock(loop_); }
-    Locked(const Locked &) = delete;
-    Locked &operator=(const Locked &) = delete;
-
-private:
-    pw_thread_loop *loop_;
-};
+using Locked = ScopedLock<pw_thread_loop, pw_thread_loop_lock, pw_thread_loop_unlock>;
 
 // Frames in a "frames/rate" latency at `rate`.
 int latencyFrames(const char *latency, int rate)
@@ -125,8 +116,9 @@ public:
         // The globals, then the infos of the nodes bound on the way, then the clock's rate.
         if (!sync(deadline) || !sync(deadline))
             return false;
-        if (rate_ < 8000 || rate_ > 384000)
-            rate_ = 48000;
+        // The stream's format, fixed from here on; a later change of the graph's rate makes
+        // us reconnect (alive()).
+        rate_ = usableRate(clockRate_.load(std::memory_order_relaxed));
         if (!connectStream())
             return false;
         // Decide on what the data thread really got, once it runs. That thread cannot
@@ -147,7 +139,13 @@ public:
         return true;
     }
 
-    bool alive() const override { return !failed(); }
+    // A graph whose rate changed under us is played at its new rate by a new stream, not
+    // converted by this one.
+    bool alive() const override
+    {
+        const int clockRate = clockRate_.load(std::memory_order_acquire);
+        return !failed() && (clockRate == rate_ || usableRate(clockRate) != clockRate);
+    }
 
     void wake() override
     {
@@ -390,7 +388,7 @@ private:
         if (info->props == nullptr)
             return;
         if (const char *rate = spa_dict_lookup(info->props, "default.clock.rate"))
-            out->rate_ = std::atoi(rate);
+            out->clockRate_.store(std::atoi(rate), std::memory_order_release);
     }
 
     static void onCoreDone(void *self, std::uint32_t id, int seq)
@@ -529,7 +527,8 @@ private:
     std::atomic<bool> startNew_{false};
     std::atomic<bool> adopted_{false}; // the engine has woken us: the source is ours to pull
     int doneSeq_ = -1;
-    int rate_ = 0;
+    int rate_ = 0;                  // the stream's, set before it connects
+    std::atomic<int> clockRate_{0}; // the graph's, as the server last said
     bool awakeWanted_ = true;
     bool active_ = false;
     bool relaxed_ = false;

@@ -9,6 +9,7 @@
 // suspend the sink (PulseAudio) or stop the graph (PipeWire), where a silent running one
 // keeps both, and the sound card, busy for every program.
 
+#include "platform/audio/helpers.h"
 #include "platform/audio/output.h"
 #include "platform/audio/realtime.h"
 
@@ -39,17 +40,8 @@ constexpr pa_usec_t retryUsec = 2 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t connectTimeoutUsec = 2 * PA_USEC_PER_SEC;
 constexpr std::size_t frameBytes = 2 * sizeof(float);
 
-class Locked final
-{
-public:
-    explicit Locked(pa_threaded_mainloop *loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
-    ~Locked() { pa_threaded_mainloop_unlock(loop_); }
-    Locked(const Locked &) = delete;
-    Locked &operator=(const Locked &) = delete;
-
-private:
-    pa_threaded_mainloop *loop_;
-};
+using Locked
+    = ScopedLock<pa_threaded_mainloop, pa_threaded_mainloop_lock, pa_threaded_mainloop_unlock>;
 
 class PulseOutput final : public Output
 {
@@ -91,19 +83,18 @@ public:
             cork(true);
     }
 
+    // The new sound is pulled on the loop's thread, as every pull is, as soon as we let go
+    // of the lock.
     void restart() override
     {
         Locked lock(loop_);
         if (!ready())
             return;
-        cancelRetry();
+        cancelTimer(retry_);
         cork(false);
-        // Everything queued goes, however much the server had asked for; the server takes
-        // back what the sink rendered ahead where it can, and waits for the pre-buffer.
-        if (pa_operation *op = pa_stream_flush(stream_, nullptr, nullptr))
-            pa_operation_unref(op);
         playing_ = true;
-        write(source_.pull(buffer_.data(), queueFrames_, true), PA_SEEK_RELATIVE_ON_READ);
+        if (restart_ == nullptr)
+            restart_ = pa_context_rttime_new(context_, pa_rtclock_now(), onRestart, this);
     }
 
     const char *name() const override { return "pulse"; }
@@ -165,8 +156,7 @@ private:
                 pa_operation_unref(op);
             }
         }
-        if (rate_ < 8000 || rate_ > 384000)
-            rate_ = 48000;
+        rate_ = usableRate(rate_);
 
         pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
         pa_channel_map map;
@@ -214,7 +204,8 @@ private:
             return;
         {
             Locked lock(loop_);
-            cancelRetry();
+            cancelTimer(retry_);
+            cancelTimer(restart_);
             if (stream_ != nullptr) {
                 pa_stream_set_state_callback(stream_, nullptr, nullptr);
                 pa_stream_set_write_callback(stream_, nullptr, nullptr);
@@ -279,11 +270,11 @@ private:
             retry_ = pa_context_rttime_new(context_, pa_rtclock_now() + retryUsec, onRetry, this);
     }
 
-    void cancelRetry()
+    void cancelTimer(pa_time_event *&timer)
     {
-        if (retry_ != nullptr)
-            pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
-        retry_ = nullptr;
+        if (timer != nullptr)
+            pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+        timer = nullptr;
     }
 
     static void onContextState(pa_context *context, void *self)
@@ -340,6 +331,24 @@ private:
                 std::max(pa_stream_writable_size(out->stream_), out->requestFrames_ * frameBytes));
     }
 
+    // On the loop's thread, after restart().
+    static void onRestart(pa_mainloop_api *api, pa_time_event *event, const timeval *, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
+        api->time_free(event);
+        out->restart_ = nullptr;
+        if (!out->ready())
+            return;
+        out->cancelTimer(out->retry_);
+        // Everything queued goes, however much the server had asked for; the server takes
+        // back what the sink rendered ahead where it can, and waits for the pre-buffer.
+        if (pa_operation *op = pa_stream_flush(out->stream_, nullptr, nullptr))
+            pa_operation_unref(op);
+        out->playing_ = true;
+        out->write(out->source_.pull(out->buffer_.data(), out->queueFrames_, true),
+                   PA_SEEK_RELATIVE_ON_READ);
+    }
+
     static void onTimeout(pa_mainloop_api *, pa_time_event *, const timeval *, void *self)
     {
         auto *out = static_cast<PulseOutput *>(self);
@@ -352,6 +361,7 @@ private:
     pa_context *context_ = nullptr;
     pa_stream *stream_ = nullptr;
     pa_time_event *retry_ = nullptr;
+    pa_time_event *restart_ = nullptr;
     std::atomic<bool> failed_{false};
     bool timedOut_ = false;
     pid_t tid_ = 0;

@@ -1,15 +1,8 @@
 #include "platform/audio/realtime.h"
 
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusInterface>
-#include <QDBusReply>
-#include <QVariant>
-
-#include <algorithm>
+#include <atomic>
 
 #include <sched.h>
-#include <sys/resource.h>
 
 namespace bellboard::platform::audio {
 
@@ -19,36 +12,14 @@ namespace {
 // beat ordinary processes.
 constexpr int wantedPriority = 5;
 
-bool askRtkit(pid_t tid)
-{
-    // QtDBus needs an application object; without one (a bare benchmark) skip it.
-    if (QCoreApplication::instance() == nullptr)
-        return false;
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected())
-        return false;
-    QDBusInterface rtkit(QStringLiteral("org.freedesktop.RealtimeKit1"),
-                         QStringLiteral("/org/freedesktop/RealtimeKit1"),
-                         QStringLiteral("org.freedesktop.RealtimeKit1"), bus);
-    if (!rtkit.isValid())
-        return false;
-    rtkit.setTimeout(500);
-    // rtkit grants only to processes that cap their real-time CPU time, so that a runaway
-    // thread cannot lock up the machine.
-    const qlonglong maxTime = rtkit.property("RTTimeUSecMax").toLongLong();
-    const int maxPriority = rtkit.property("MaxRealtimePriority").toInt();
-    if (maxTime <= 0 || maxPriority <= 0)
-        return false;
-    rlimit limit{static_cast<rlim_t>(maxTime), static_cast<rlim_t>(maxTime)};
-    if (setrlimit(RLIMIT_RTTIME, &limit) != 0)
-        return false;
-    const QDBusReply<void> reply
-        = rtkit.call(QStringLiteral("MakeThreadRealtime"), QVariant::fromValue(qulonglong(tid)),
-                     QVariant::fromValue(uint(std::min(wantedPriority, maxPriority))));
-    return reply.isValid();
-}
+std::atomic<RealTimeBroker> broker{nullptr};
 
 } // namespace
+
+void setRealTimeBroker(RealTimeBroker b)
+{
+    broker.store(b, std::memory_order_release);
+}
 
 bool makeThreadRealTime(pid_t tid)
 {
@@ -56,7 +27,8 @@ bool makeThreadRealTime(pid_t tid)
     param.sched_priority = wantedPriority;
     if (sched_setscheduler(tid, SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0)
         return true;
-    return askRtkit(tid);
+    const RealTimeBroker ask = broker.load(std::memory_order_acquire);
+    return ask != nullptr && ask(tid, wantedPriority);
 }
 
 } // namespace bellboard::platform::audio

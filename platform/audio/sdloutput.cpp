@@ -19,7 +19,6 @@ namespace bellboard::platform::audio {
 namespace {
 
 constexpr double periodSeconds = 0.008;
-constexpr int fallbackRate = 48000;
 
 #ifdef BELLBOARD_HAVE_ALSA
 void ignoreAlsaError(const char *, int, const char *, int, const char *, ...) {}
@@ -41,10 +40,8 @@ public:
     explicit SdlOutput(Source &source) : source_(source) {}
     ~SdlOutput() override
     {
-        if (device_ != 0) {
-            letGo(); // closing joins SDL's audio thread, which waits for the lock
-            SDL_CloseAudioDevice(device_);
-        }
+        if (device_ != 0)
+            SDL_CloseAudioDevice(device_); // joins SDL's audio thread
         if (sdlUp_)
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
@@ -65,11 +62,9 @@ public:
         SDL_EventState(SDL_AUDIODEVICEADDED, SDL_IGNORE);
         SDL_EventState(SDL_AUDIODEVICEREMOVED, SDL_IGNORE);
 
-        int rate = fallbackRate;
         SDL_AudioSpec native{};
-        if (SDL_GetDefaultAudioInfo(nullptr, &native, 0) == 0 && native.freq >= 8000
-            && native.freq <= 192000)
-            rate = native.freq;
+        const int rate
+            = usableRate(SDL_GetDefaultAudioInfo(nullptr, &native, 0) == 0 ? native.freq : 0);
         SDL_AudioSpec want{};
         want.freq = rate;
         want.format = AUDIO_F32SYS;
@@ -95,26 +90,13 @@ public:
 
     void wake() override { SDL_PauseAudioDevice(device_, 0); }
 
-    void restart() override
-    {
-        wake();
-        letGo();
-    }
+    // The callback takes every new sound as it comes.
+    void restart() override { wake(); }
 
-    // Paused as well as held: should anything let go of the device without a play, it
-    // renders nothing.
+    // A paused device no longer calls us; SDL takes its lock only for as long as it takes
+    // to flip the flag, between two callbacks.
+    void rest() override { SDL_PauseAudioDevice(device_, 1); }
     void sleep() override { SDL_PauseAudioDevice(device_, 1); }
-
-    // Holding the device's lock stops SDL's audio thread: it neither renders nor wakes,
-    // where a paused device would go on writing silence every period. Letting go is much
-    // quicker than opening the device again.
-    void rest() override
-    {
-        if (held_)
-            return;
-        SDL_LockAudioDevice(device_);
-        held_ = true;
-    }
 
     const char *name() const override { return "sdl"; }
     bool standsInForServer() const override { return true; }
@@ -123,14 +105,6 @@ public:
     int queueFrames() const override { return period_; }
 
 private:
-    void letGo()
-    {
-        if (!held_)
-            return;
-        held_ = false;
-        SDL_UnlockAudioDevice(device_);
-    }
-
     // SDL asks rtkit itself where there is a session bus; where the process may raise
     // itself (RLIMIT_RTPRIO, root), do it here: one call that neither blocks nor allocates.
     static void raiseToRealTime()
@@ -157,7 +131,6 @@ private:
     Source &source_;
     bool sdlUp_ = false;
     SDL_AudioDeviceID device_ = 0;
-    bool held_ = false;
     bool realTime_ = false;
     int rate_ = 0;
     int period_ = 0;

@@ -1,5 +1,7 @@
 #include "platform/audio/wave.h"
 
+#include "platform/audio/helpers.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -50,9 +52,8 @@ sf_count_t vioRead(void *ptr, sf_count_t count, void *user)
     auto *dst = static_cast<char *>(ptr);
     sf_count_t done = 0;
     while (done < count) {
-        const ssize_t got = ::read(fd, dst + done, static_cast<size_t>(count - done));
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = retryOnEintr(
+            [&] { return ::read(fd, dst + done, static_cast<size_t>(count - done)); });
         if (got <= 0)
             break;
         done += got;
@@ -74,9 +75,8 @@ bool readAll(int fd, unsigned char *to, std::size_t size, std::uint64_t offset)
 {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t got = ::pread(fd, to + done, size - done, off_t(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = retryOnEintr(
+            [&] { return ::pread(fd, to + done, size - done, off_t(offset + done)); });
         if (got <= 0)
             return false;
         done += std::size_t(got);
@@ -446,9 +446,8 @@ std::size_t WaveReader::readRaw(float *samples, std::size_t frames)
     std::size_t got = 0;
     const std::size_t want = frames * raw.frameBytes;
     while (got < want) {
-        const ssize_t n = ::pread(fd_, bytes + got, want - got, off_t(raw.next + got));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = retryOnEintr(
+            [&] { return ::pread(fd_, bytes + got, want - got, off_t(raw.next + got)); });
         if (n <= 0)
             break;
         got += std::size_t(n);
