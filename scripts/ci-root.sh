@@ -85,9 +85,8 @@ make_root() {
     rm -rf "$root.new"
     mkdir -p "$cache"
     if ! debootstrap --variant=minbase "$suite" "$root.new" "$mirror" >"$cache/$suite-debootstrap.log" 2>&1; then
-        tail -n 5 "$cache/$suite-debootstrap.log" >&2
         rm -rf "$root.new"
-        die "cannot make a Debian root: debootstrap $suite from $mirror failed (log: $cache/$suite-debootstrap.log)"
+        die "cannot make a Debian root: debootstrap $suite from $mirror failed: $(grep '^E:' "$cache/$suite-debootstrap.log" | tail -n 1) (log: $cache/$suite-debootstrap.log)"
     fi
     echo "deb $mirror $suite main" >"$root.new/etc/apt/sources.list"
     echo "deb $mirror $suite-updates main" >>"$root.new/etc/apt/sources.list"
