@@ -97,17 +97,25 @@ bool XSession::start()
 {
     // Not left behind should the test die before its destructor runs.
     m_xvfb.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    for (int n = 90; n < 140 && m_display.isEmpty(); ++n) {
-        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-            continue;
-        m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(n), "-screen", "0",
-                                              "1024x768x24", "-nolisten", "tcp"});
-        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(n);
-        if (until([&] { return QFile::exists(socket); }, 5000ms))
-            m_display = QStringLiteral(":%1").arg(n);
-        else
-            m_xvfb.kill();
-    }
+    // Xvfb takes the first free display itself and says which once it listens: two suites
+    // (or a chroot's, whose abstract sockets are the machine's) can never pick the same one.
+    m_xvfb.setReadChannel(QProcess::StandardOutput);
+    m_xvfb.start(QStringLiteral("Xvfb"),
+                 {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    QByteArray number;
+    until(
+        [&] {
+            m_xvfb.waitForReadyRead(50);
+            number += m_xvfb.readAllStandardOutput();
+            return number.endsWith('\n') || m_xvfb.state() == QProcess::NotRunning;
+        },
+        5000ms);
+    bool ok = false;
+    number.trimmed().toInt(&ok);
+    if (ok && m_xvfb.state() == QProcess::Running)
+        m_display = QStringLiteral(":%1").arg(QString::fromLatin1(number.trimmed()));
+    else
+        m_xvfb.kill();
     if (m_display.isEmpty())
         m_why = QStringLiteral("no X server could be started");
     return !m_display.isEmpty();
