@@ -301,7 +301,6 @@ private slots:
     {
         QTest::addColumn<QString>("resource");
         QTest::addColumn<qreal>("ratio");
-        QTest::newRow("Stop at 150 %") << ":/pictures/stop.ico" << 1.5;
         QTest::newRow("Stop at 200 %") << ":/pictures/stop.ico" << 2.0;
         QTest::newRow("background at 200 %") << ":/pictures/background.bmp" << 2.0;
         QTest::newRow("button face at 125 %") << ":/pictures/face.bmp" << 1.25;
